@@ -1,0 +1,99 @@
+#include "messages.h"
+
+#include "../platform/platform.h"
+
+namespace {
+
+// Runs of spaces line up the columns of the tables; they are part of the text.
+constexpr char kUsageText[] =
+    "USAGE:\tkelvor.exe <affinity> <priority> <delay> <cmdl>\n\n"
+    "Where:\taffinity:\tA (decimal) mask specifying which CPUs to use\n"
+    "      \tpriority:\tProcess priority from 1 to 6 (1=idle, 6=realtime)\n"
+    "      \tdelay:   \tDelay in ms before setting the affinity and priority\n"
+    "      \tcmdl:     \tThe command line of the target program ";
+
+constexpr char kNoSystemMaskText[] =
+    "Warning:\n\n"
+    "Unable to obtain system affinity mask, no checking\n"
+    "of the user-specified affinity mask will occur";
+
+constexpr char kBadAffinityText[] =
+    "Error:\n\n"
+    "The specified affinity mask does not"
+    " include any available CPUs:\n"
+    "    1 = cpu0       \t4 = cpu2       \t7 = cpu0, cpu1, cpu2\n"
+    "    2 = cpu1       \t5 = cpu0, cpu2 \t8 = cpu3\n"
+    "    3 = cpu0, cpu1 \t6 = cpu1, cpu2 \tetc.";
+
+constexpr char kBadPriorityText[] =
+    "Error:\n\n"
+    "You must specify a priority between 1 and 6:\n"
+    "    1 = Idle/Low         \t4 = Above Normal\n"
+    "    2 = Below Normal     \t5 = High\n"
+    "    3 = Normal           \t6 = Realtime (Dangerous!)\n";
+
+constexpr char kBadDelayText[] =
+    "Error:\n\n"
+    "You must specify a delay between 0 and\n"
+    "60,000 (0 = none, 60,000 = one minute)";
+
+constexpr char kLaunchFailedText[] =
+    "Error:\n\n"
+    "CreateProcess() failed, trying to run:\n\"";
+
+// Copies `piece` to `out` up to its NUL or up to `end`, whichever comes first,
+// and returns the position behind what it copied.
+char* Append(char* out, const char* end, const char* piece) {
+    while (out < end && *piece != '\0') {
+        *out++ = *piece++;
+    }
+    return out;
+}
+
+MessageKind KnownKind(MessageKind kind) {
+    return kind >= Usage && kind <= LaunchFailed ? kind : Usage;
+}
+
+}  // namespace
+
+int ComposeMessage(MessageKind kind, const char* detail, char (&text)[kMessageCapacity]) {
+    char* const last = text + kMessageCapacity - 1;  // room for the NUL
+    char* out = text;
+    switch (KnownKind(kind)) {
+        case NoSystemMask:
+            out = Append(out, last, kNoSystemMaskText);
+            break;
+        case BadAffinity:
+            out = Append(out, last, kBadAffinityText);
+            break;
+        case BadPriority:
+            out = Append(out, last, kBadPriorityText);
+            break;
+        case BadDelay:
+            out = Append(out, last, kBadDelayText);
+            break;
+        case LaunchFailed:
+            out = Append(out, last, kLaunchFailedText);
+            // Cut a long detail one short of the end so the closing quote fits.
+            out = Append(out, last - 1, detail != nullptr ? detail : "");
+            out = Append(out, last, "\"");
+            break;
+        case Usage:
+        default:
+            out = Append(out, last, kUsageText);
+            break;
+    }
+    *out = '\0';
+    return static_cast<int>(out - text);
+}
+
+void ShowMessage(MessageKind kind, const char* detail) {
+    char text[kMessageCapacity];
+    ComposeMessage(kind, detail, text);
+    platform::MessageBoxA(nullptr, text, kMessageCaption, kMessageStyle);
+
+    const MessageKind shown = KnownKind(kind);
+    if (shown != Usage && shown != NoSystemMask) {
+        ShowMessage(Usage, nullptr);
+    }
+}

@@ -1,0 +1,59 @@
+// The seam over the real Win32 services, for kelvor.exe.
+#include <windows.h>
+
+#include <cstddef>
+
+#include "platform.h"
+
+static_assert(sizeof(platform::StartupRecord) == sizeof(STARTUPINFOA));
+static_assert(offsetof(platform::StartupRecord, wShowWindow) ==
+              offsetof(STARTUPINFOA, wShowWindow));
+static_assert(offsetof(platform::StartupRecord, hStdError) == offsetof(STARTUPINFOA, hStdError));
+static_assert(sizeof(platform::ProcessRecord) == sizeof(PROCESS_INFORMATION));
+static_assert(offsetof(platform::ProcessRecord, dwThreadId) ==
+              offsetof(PROCESS_INFORMATION, dwThreadId));
+
+namespace platform {
+
+Handle GetCurrentProcess() {
+    return ::GetCurrentProcess();
+}
+
+bool GetProcessAffinityMask(Handle process, uint32_t* processMask, uint32_t* systemMask) {
+    DWORD_PTR processBits = 0;
+    DWORD_PTR systemBits = 0;
+    const bool known = ::GetProcessAffinityMask(process, &processBits, &systemBits) != 0;
+    *processMask = static_cast<uint32_t>(processBits);
+    *systemMask = static_cast<uint32_t>(systemBits);
+    return known;
+}
+
+bool CreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
+                    void* threadAttributes, bool inheritHandles, uint32_t creationFlags,
+                    void* environment, const char* currentDirectory, StartupRecord* startup,
+                    ProcessRecord* process) {
+    return ::CreateProcessA(applicationName, commandLine,
+                            static_cast<SECURITY_ATTRIBUTES*>(processAttributes),
+                            static_cast<SECURITY_ATTRIBUTES*>(threadAttributes),
+                            inheritHandles ? TRUE : FALSE, creationFlags, environment,
+                            currentDirectory, reinterpret_cast<STARTUPINFOA*>(startup),
+                            reinterpret_cast<PROCESS_INFORMATION*>(process)) != 0;
+}
+
+void Sleep(uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
+
+bool SetProcessAffinityMask(Handle process, uint32_t mask) {
+    return ::SetProcessAffinityMask(process, mask) != 0;
+}
+
+bool SetPriorityClass(Handle process, uint32_t priorityClass) {
+    return ::SetPriorityClass(process, priorityClass) != 0;
+}
+
+void MessageBoxA(Handle owner, const char* text, const char* caption, uint32_t style) {
+    ::MessageBoxA(static_cast<HWND>(owner), text, caption, style);
+}
+
+}  // namespace platform

@@ -1,0 +1,24 @@
+// The process start-up of kelvor.exe, which links no C runtime: cut the
+// argument text from the raw command line, run WinMain once, and end the
+// process with its result.
+#include <windows.h>
+
+#include <cstddef>
+
+#include "../launcher/argument_text.h"
+
+extern "C" void WinMainCRTStartup() {
+    char* argumentText = CutArgumentText(GetCommandLineA());
+    const int result = WinMain(GetModuleHandleA(nullptr), nullptr, argumentText, SW_SHOWDEFAULT);
+    ExitProcess(static_cast<UINT>(result));
+}
+
+// Compilers may emit calls to these for zeroing and copying records; without a C
+// runtime the exe brings its own.
+extern "C" void* memset(void* destination, int value, size_t count) {
+    auto* out = static_cast<volatile unsigned char*>(destination);
+    while (count-- > 0) {
+        *out++ = static_cast<unsigned char>(value);
+    }
+    return destination;
+}
