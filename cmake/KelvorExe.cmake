@@ -1,24 +1,36 @@
 # kelvor.exe: the core and the Win32 seam, linked without any C runtime. The
 # process starts in our own WinMainCRTStartup and imports KERNEL32 and USER32 only.
-add_executable(kelvor WIN32
-    src/platform/win32_platform.cpp
-    src/platform/win32_startup.cpp)
-target_link_libraries(kelvor PRIVATE kelvor_core)
-
 set(KELVOR_TINY_FLAGS
     -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
     -fno-stack-protector -ffunction-sections -fdata-sections -fno-ident)
 target_compile_options(kelvor_core PRIVATE ${KELVOR_TINY_FLAGS})
-target_compile_options(kelvor PRIVATE ${KELVOR_TINY_FLAGS})
 
-# No link timestamp and no build paths, so two builds of one tree give the same bytes.
-target_link_options(kelvor PRIVATE
-    -nostdlib -s
-    -Wl,--entry,_WinMainCRTStartup
-    -Wl,--subsystem,windows
-    -Wl,--gc-sections
-    -Wl,--no-insert-timestamp
-    -Wl,--build-id=none)
-# libgcc supplies what the compiler calls for itself (64-bit division, stack probes).
-target_link_libraries(kelvor PRIVATE kernel32 user32 gcc)
-set_target_properties(kelvor PROPERTIES OUTPUT_NAME kelvor SUFFIX .exe)
+# kelvor_add_exe(<target> [<compile definition>...]) builds one launcher exe;
+# test builds pass definitions that change how the Win32 seam answers.
+function(kelvor_add_exe target)
+    add_executable(${target} WIN32
+        ${PROJECT_SOURCE_DIR}/src/platform/win32_platform.cpp
+        ${PROJECT_SOURCE_DIR}/src/platform/win32_startup.cpp)
+    target_link_libraries(${target} PRIVATE kelvor_core)
+    target_compile_definitions(${target} PRIVATE ${ARGN})
+    target_compile_options(${target} PRIVATE ${KELVOR_TINY_FLAGS})
+    # No link timestamp and no build paths, so two builds of one tree give the same bytes.
+    target_link_options(${target} PRIVATE
+        -nostdlib -s
+        -Wl,--entry,_WinMainCRTStartup
+        -Wl,--subsystem,windows
+        -Wl,--gc-sections
+        -Wl,--no-insert-timestamp
+        -Wl,--build-id=none)
+    # libgcc supplies what the compiler calls for itself (64-bit division, stack probes).
+    target_link_libraries(${target} PRIVATE kernel32 user32 gcc)
+endfunction()
+
+kelvor_add_exe(kelvor)
+
+# The exe must stay a GUI program that needs nothing but KERNEL32 and USER32.
+enable_testing()
+add_test(NAME exe_imports
+    COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:kelvor> -DOBJDUMP=${CMAKE_OBJDUMP}
+            -P ${PROJECT_SOURCE_DIR}/cmake/CheckImports.cmake)
+set_tests_properties(exe_imports PROPERTIES LABELS exe)
