@@ -1,0 +1,92 @@
+// Turns fuzz bytes into the texts the targets hand to the launcher's core.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace fuzz_input {
+
+// Texts longer than a fuzz input normally gets: a first byte of 0xFF asks for a
+// run of one character, 32,752 to 32,783 long, so the 32,767-character scanning
+// bound is reached cheaply. Layout: 0xFF, run character, run length - 32,752 (mod
+// 32), then the text; the run replaces the first 0xFE byte of the text, or goes
+// in front of it when there is none.
+inline std::vector<char> ExpandText(const uint8_t* data, size_t size) {
+    std::vector<char> text;
+    if (size >= 3 && data[0] == 0xFF) {
+        const char fill = static_cast<char>(data[1]);
+        const size_t run = 32752 + data[2] % 32;
+        const uint8_t* rest = data + 3;
+        const size_t restSize = size - 3;
+        const void* mark = std::memchr(rest, 0xFE, restSize);
+        const size_t at = mark ? static_cast<const uint8_t*>(mark) - rest : 0;
+        text.insert(text.end(), rest, rest + at);
+        text.insert(text.end(), run, fill);
+        text.insert(text.end(), rest + at + (mark ? 1 : 0), rest + restSize);
+    } else {
+        text.assign(data, data + size);
+    }
+    return text;
+}
+
+// A heap copy of exactly the text and its NUL, so reading one byte too far is an
+// AddressSanitizer report.
+class ExactText {
+public:
+    explicit ExactText(const std::vector<char>& text)
+        : size_(text.size()), bytes_(static_cast<char*>(std::malloc(text.size() + 1))) {
+        if (!text.empty()) {
+            std::memcpy(bytes_, text.data(), text.size());
+        }
+        bytes_[size_] = '\0';
+    }
+    ExactText(const uint8_t* data, size_t size) : ExactText(std::vector<char>(data, data + size)) {}
+    ~ExactText() { std::free(bytes_); }
+    ExactText(const ExactText&) = delete;
+    ExactText& operator=(const ExactText&) = delete;
+
+    char* data() { return bytes_; }
+    // Bytes of the buffer, an embedded NUL and what follows it included.
+    size_t size() const { return size_; }
+    // Length as C code sees it: up to the first NUL.
+    size_t length() const { return std::strlen(bytes_); }
+
+private:
+    size_t size_;
+    char* bytes_;
+};
+
+// Reads fixed-size fields off the front of the fuzz bytes; zeros once they run out.
+class Fields {
+public:
+    Fields(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    uint8_t Byte() { return used_ < size_ ? data_[used_++] : 0; }
+    uint32_t Word() {
+        uint32_t value = 0;
+        for (int i = 0; i < 4; ++i) {
+            value |= static_cast<uint32_t>(Byte()) << (8 * i);
+        }
+        return value;
+    }
+    const uint8_t* rest() const { return data_ + used_; }
+    size_t restSize() const { return size_ - used_; }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t used_ = 0;
+};
+
+}  // namespace fuzz_input
+
+// Stops the run with a message; libFuzzer reports the input that led here.
+#define FUZZ_CHECK(condition)                                                               \
+    do {                                                                                    \
+        if (!(condition)) {                                                                 \
+            __builtin_printf("check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
+            __builtin_trap();                                                               \
+        }                                                                                   \
+    } while (0)

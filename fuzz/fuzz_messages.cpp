@@ -1,0 +1,100 @@
+// Fuzzes the message composer with any kind and any detail, up to and past 32 KB,
+// and checks the composed text and the boxes that ShowMessage puts up.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "messages.h"
+#include "test_platform.h"
+
+namespace {
+
+using test_platform::Function;
+
+constexpr char kLaunchFailedHead[] = "Error:\n\nCreateProcess() failed, trying to run:\n\"";
+
+bool StartsWith(const char* text, const char* head) {
+    return std::strncmp(text, head, std::strlen(head)) == 0;
+}
+
+const char* Heading(int kind) {
+    switch (kind) {
+        case 1:
+            return "Warning:\n\n";
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+            return "Error:\n\n";
+        default:
+            return "USAGE:\t";
+    }
+}
+
+}  // namespace
+
+// Input: kind (4 bytes), flags (1 byte), filler length (2 bytes), filler byte, then
+// the detail's own bytes. Flag bit 0 appends the filler run to the detail, so
+// details reach 64 KB; bit 1 passes no detail for kinds other than LaunchFailed.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz_input::Fields fields(data, size);
+    const int kind = static_cast<int>(fields.Word());
+    const uint8_t flags = fields.Byte();
+    const size_t fillerLength = fields.Byte() | (static_cast<size_t>(fields.Byte()) << 8);
+    const char filler = static_cast<char>(fields.Byte());
+    std::vector<char> detailBytes(fields.rest(), fields.rest() + fields.restSize());
+    if (flags & 1) {
+        detailBytes.insert(detailBytes.end(), fillerLength, filler);
+    }
+    fuzz_input::ExactText detail(detailBytes);
+    const bool noDetail = (flags & 2) != 0 && kind != LaunchFailed;
+    const char* detailText = noDetail ? nullptr : detail.data();
+
+    // The text buffer is a heap block of exactly the capacity, so a write past it
+    // is an AddressSanitizer report.
+    char* block = new char[kMessageCapacity];
+    std::memset(block, 0x5A, kMessageCapacity);
+    char(&text)[kMessageCapacity] = *reinterpret_cast<char(*)[kMessageCapacity]>(block);
+    const int length = ComposeMessage(static_cast<MessageKind>(kind), detailText, text);
+
+    FUZZ_CHECK(length >= 0 && length <= kMessageCapacity - 1);
+    FUZZ_CHECK(std::memchr(text, '\0', kMessageCapacity) != nullptr);
+    FUZZ_CHECK(static_cast<size_t>(length) == std::strlen(text));
+    FUZZ_CHECK(StartsWith(text, Heading(kind)));
+    if (kind == LaunchFailed) {
+        // Head, as much of the detail as fits (all of it when it fits), closing quote.
+        const size_t headLength = std::strlen(kLaunchFailedHead);
+        FUZZ_CHECK(StartsWith(text, kLaunchFailedHead));
+        FUZZ_CHECK(static_cast<size_t>(length) >= headLength + 1 && text[length - 1] == '"');
+        const size_t shown = length - headLength - 1;
+        const size_t detailLength = detail.length();
+        FUZZ_CHECK(shown <= detailLength);
+        FUZZ_CHECK(std::memcmp(text + headLength, detail.data(), shown) == 0);
+        if (detailLength <= kMessageCapacity - 1 - headLength - 1) {
+            FUZZ_CHECK(shown == detailLength);
+        }
+    }
+    const std::string composed(text);
+    delete[] block;
+
+    // ShowMessage: one box with the composed text, and after an error the usage box.
+    test_platform::Reset();
+    ShowMessage(static_cast<MessageKind>(kind), detailText);
+    const std::vector<test_platform::Call>& calls = test_platform::Calls();
+    const bool isError = kind >= BadAffinity && kind <= LaunchFailed;
+    FUZZ_CHECK(calls.size() == (isError ? 2u : 1u));
+    for (const test_platform::Call& call : calls) {
+        FUZZ_CHECK(call.function == Function::MessageBoxA);
+        FUZZ_CHECK(call.process == nullptr);
+        FUZZ_CHECK(call.caption == kMessageCaption);
+        FUZZ_CHECK(call.value == kMessageStyle);
+    }
+    FUZZ_CHECK(calls[0].text == composed);
+    if (isError) {
+        FUZZ_CHECK(StartsWith(calls[1].text.c_str(), "USAGE:\t"));
+    }
+    return 0;
+}
