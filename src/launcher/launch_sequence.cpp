@@ -11,7 +11,7 @@ constexpr uint32_t kFallbackSystemMask = 0x3FFFFFFF;
 constexpr int32_t kLongestDelay = 60000;  // milliseconds, one minute
 
 // Win32 priority classes for the levels 1 (idle) to 6 (realtime).
-constexpr uint32_t kPriorityClasses[] = {
+constexpr uint16_t kPriorityClasses[] = {
     0x40,    // IDLE_PRIORITY_CLASS
     0x4000,  // BELOW_NORMAL_PRIORITY_CLASS
     0x20,    // NORMAL_PRIORITY_CLASS

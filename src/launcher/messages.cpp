@@ -4,6 +4,9 @@
 
 namespace {
 
+constexpr char kWarningHeading[] = "Warning:\n\n";
+constexpr char kErrorHeading[] = "Error:\n\n";
+
 // Runs of spaces line up the columns of the tables; they are part of the text.
 constexpr char kUsageText[] =
     "USAGE:\tkelvor.exe <affinity> <priority> <delay> <cmdl>\n\n"
@@ -13,12 +16,10 @@ constexpr char kUsageText[] =
     "      \tcmdl:     \tThe command line of the target program ";
 
 constexpr char kNoSystemMaskText[] =
-    "Warning:\n\n"
     "Unable to obtain system affinity mask, no checking\n"
     "of the user-specified affinity mask will occur";
 
 constexpr char kBadAffinityText[] =
-    "Error:\n\n"
     "The specified affinity mask does not"
     " include any available CPUs:\n"
     "    1 = cpu0       \t4 = cpu2       \t7 = cpu0, cpu1, cpu2\n"
@@ -26,20 +27,16 @@ constexpr char kBadAffinityText[] =
     "    3 = cpu0, cpu1 \t6 = cpu1, cpu2 \tetc.";
 
 constexpr char kBadPriorityText[] =
-    "Error:\n\n"
     "You must specify a priority between 1 and 6:\n"
     "    1 = Idle/Low         \t4 = Above Normal\n"
     "    2 = Below Normal     \t5 = High\n"
     "    3 = Normal           \t6 = Realtime (Dangerous!)\n";
 
 constexpr char kBadDelayText[] =
-    "Error:\n\n"
     "You must specify a delay between 0 and\n"
     "60,000 (0 = none, 60,000 = one minute)";
 
-constexpr char kLaunchFailedText[] =
-    "Error:\n\n"
-    "CreateProcess() failed, trying to run:\n\"";
+constexpr char kLaunchFailedText[] = "CreateProcess() failed, trying to run:\n\"";
 
 // Copies `piece` to `out` up to its NUL or up to `end`, whichever comes first,
 // and returns the position behind what it copied.
@@ -59,7 +56,13 @@ MessageKind KnownKind(MessageKind kind) {
 int ComposeMessage(MessageKind kind, const char* detail, char (&text)[kMessageCapacity]) {
     char* const last = text + kMessageCapacity - 1;  // room for the NUL
     char* out = text;
-    switch (KnownKind(kind)) {
+    const MessageKind known = KnownKind(kind);
+    if (known == NoSystemMask) {
+        out = Append(out, last, kWarningHeading);
+    } else if (known != Usage) {
+        out = Append(out, last, kErrorHeading);
+    }
+    switch (known) {
         case NoSystemMask:
             out = Append(out, last, kNoSystemMaskText);
             break;
@@ -78,7 +81,6 @@ int ComposeMessage(MessageKind kind, const char* detail, char (&text)[kMessageCa
             out = Append(out, last - 1, detail != nullptr ? detail : "");
             out = Append(out, last, "\"");
             break;
-        case Usage:
         default:
             out = Append(out, last, kUsageText);
             break;
@@ -88,7 +90,9 @@ int ComposeMessage(MessageKind kind, const char* detail, char (&text)[kMessageCa
 }
 
 void ShowMessage(MessageKind kind, const char* detail) {
-    char text[kMessageCapacity];
+    // One text buffer serves every box. It lives outside the stack: a frame
+    // this large would need stack probes from a runtime library the exe lacks.
+    static char text[kMessageCapacity];
     ComposeMessage(kind, detail, text);
     platform::MessageBoxA(nullptr, text, kMessageCaption, kMessageStyle);
 

@@ -29,13 +29,17 @@ bool MatchesWord(const char* first, const char* position, const char (&word)[4])
     return true;
 }
 
-// 10^power for power in 0..19.
-uint64_t PowerOfTen(int32_t power) {
-    uint64_t result = 1;
-    while (power-- > 0) {
-        result *= 10;
+// The integer quotient of value / 10, in 16-bit steps so that only 32-bit
+// division is needed: the exe links no helper library for 64-bit division.
+uint64_t DivideByTen(uint64_t value) {
+    uint64_t quotient = 0;
+    uint32_t remainder = 0;
+    for (int shift = 48; shift >= 0; shift -= 16) {
+        const uint32_t part = (remainder << 16) | static_cast<uint32_t>((value >> shift) & 0xFFFF);
+        quotient |= static_cast<uint64_t>(part / 10) << shift;
+        remainder = part % 10;
     }
-    return result;
+    return quotient;
 }
 
 }  // namespace
@@ -156,24 +160,22 @@ int32_t EvaluateNumber(const ScannedNumber& number) {
     const int32_t kept = number.significantDigits < kAccumulatedDigits ? number.significantDigits
                                                                        : kAccumulatedDigits;
     const int32_t scale = number.exponent + number.pointPosition - kept;
-    const uint64_t accumulator = number.accumulator;
-
-    uint64_t magnitude;
+    constexpr uint64_t kRangeEnd = uint64_t{1} << 63;  // largest magnitude, negative only
+    uint64_t magnitude = number.accumulator;
     if (scale >= 0) {
-        constexpr uint64_t kRangeEnd = uint64_t{1} << 63;  // largest magnitude, negative only
-        if (scale >= kAccumulatedDigits) {
-            return kUnrepresentable;
+        for (int32_t step = 0; step < scale; ++step) {
+            if (magnitude > kRangeEnd / 10) {
+                return kUnrepresentable;
+            }
+            magnitude *= 10;
         }
-        const uint64_t power = PowerOfTen(scale);
-        if (accumulator > kRangeEnd / power) {
-            return kUnrepresentable;
-        }
-        magnitude = accumulator * power;
         if (magnitude > kRangeEnd || (magnitude == kRangeEnd && !number.negative)) {
             return kUnrepresentable;
         }
     } else if (scale >= -kAccumulatedDigits) {
-        magnitude = accumulator / PowerOfTen(-scale);
+        for (int32_t step = 0; step > scale; --step) {
+            magnitude = DivideByTen(magnitude);
+        }
     } else {
         return 0;
     }
