@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs, without asking, the Debian 12 packages that building, running and
+# testing kelvor need; does nothing when they are all there already.
+set -euo pipefail
+
+packages=(
+    cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev python3 zip
+    mingw-w64 wine wine64 wine32:i386 xvfb x11-utils xdotool imagemagick
+)
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: run as root (or through sudo) to install packages" >&2
+    exit 1
+fi
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "install-deps: installing ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
