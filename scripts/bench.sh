@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Runs every benchmark and writes docs/BENCHMARKS.md from that one run:
+#   size    kelvor.exe against the same launcher linked with mingw-w64's C runtime;
+#   reader  ReadNumber against strtold and std::from_chars (Google Benchmark, native);
+#   launch  kelvor, `cmd /c start` and a direct start under Wine, and the delay
+#           fidelity of kelvor, timed by bench_launch.exe with QueryPerformanceCounter.
+# Raw results stay in build/bench/. Usage: scripts/bench.sh
+# KELVOR_BENCH_ROUNDS (default 20) launch rounds; KELVOR_BENCH_DELAY_TRIALS
+# (default 5) trials per delay; KELVOR_BENCH_SKIP_WINE=1 leaves Wine out.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+rounds=${KELVOR_BENCH_ROUNDS:-20}
+delay_trials=${KELVOR_BENCH_DELAY_TRIALS:-5}
+out=$root/build/bench
+mkdir -p "$out"
+log() { echo "bench: $*" >&2; }
+
+# --- builds -------------------------------------------------------------------
+log "building the native reader benchmark"
+cmake -S . -B build/bench-native -DCMAKE_BUILD_TYPE=Release -DKELVOR_BENCH=ON > "$out/native-configure.log"
+cmake --build build/bench-native --target reader_bench -j2 > "$out/native-build.log"
+log "building kelvor.exe, the ordinary CRT build and the Wine harness"
+cmake --preset mingw-i686 -B build/bench-mingw -DKELVOR_BENCH=ON > "$out/mingw-configure.log"
+cmake --build build/bench-mingw -j2 > "$out/mingw-build.log"
+mingw=$root/build/bench-mingw
+
+# --- size ---------------------------------------------------------------------
+log "size"
+python3 bench/size_report.py i686-w64-mingw32-objdump "$out/size.json" \
+    "kelvor.exe=$mingw/kelvor.exe" \
+    "ordinary CRT build=$mingw/bench/windows/kelvor_crt.exe" \
+    --objects "$mingw/CMakeFiles"
+
+# --- reader -------------------------------------------------------------------
+log "number reader"
+build/bench-native/bench/native/reader_bench \
+    --benchmark_repetitions=7 --benchmark_enable_random_interleaving=true \
+    --benchmark_min_time=0.2 --benchmark_report_aggregates_only=true \
+    --benchmark_out="$out/reader.json" --benchmark_out_format=json > "$out/reader.txt"
+
+# --- launch and delay under Wine ----------------------------------------------
+# 32-bit Wine needs the kernel to run 32-bit programs, natively or through an
+# emulator registered with binfmt_misc; say which in the report.
+ia32="native"
+if [[ -r /proc/sys/fs/binfmt_misc/status ]]; then
+    for entry in /proc/sys/fs/binfmt_misc/*; do
+        if grep -q "^magic 7f454c4601010100000000000000000002000300" "$entry" 2>/dev/null &&
+            grep -qx enabled "$entry"; then
+            ia32="through $(sed -n 's/^interpreter //p' "$entry") (user-mode emulation: Wine's own code runs emulated, so absolute times are inflated)"
+        fi
+    done
+fi
+wine_version=$(timeout 120 wine --version 2>/dev/null || echo "not runnable here")
+
+launch_args=(--launch-skipped "Wine was not run (KELVOR_BENCH_SKIP_WINE=1).")
+if [[ "${KELVOR_BENCH_SKIP_WINE:-0}" != 1 ]]; then
+    log "launch and delay under Wine ($rounds rounds, $delay_trials trials per delay)"
+    if bash bench/windows/run_wine.sh "$mingw" "$out" "$rounds" "$delay_trials" \
+        > "$out/wine.log" 2>&1; then
+        launch_args=(--launch "$out/launch.tsv")
+    elif [[ -s "$out/launch.tsv" ]]; then
+        launch_args=(--launch "$out/launch.tsv")
+        log "some Wine trials failed; see $out/wine.log"
+    else
+        reason=$(tail -n 3 "$out/wine.log" | tr '\n' ' ' | sed 's/|/\\|/g')
+        launch_args=(--launch-skipped "the Wine session could not run the harness here: $reason")
+        log "Wine harness did not run; see $out/wine.log"
+    fi
+fi
+
+# --- report -------------------------------------------------------------------
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+python3 - "$out/machine.json" <<PY
+import json, sys
+json.dump({
+    "command": "scripts/bench.sh",
+    "date": "$(date -u '+%Y-%m-%d %H:%M UTC')",
+    "nproc": "$(nproc)",
+    "cpu": """${cpu:-unknown}""",
+    "kernel": "$(uname -srm)",
+    "wine": """$wine_version""",
+    "ia32": """$ia32""",
+    "compilers": "$(g++ --version | head -1); $(i686-w64-mingw32-g++ --version | head -1)",
+}, open(sys.argv[1], "w"), indent=1)
+PY
+python3 bench/report.py --machine "$out/machine.json" --size "$out/size.json" \
+    --reader "$out/reader.json" "${launch_args[@]}" --out docs/BENCHMARKS.md
+log "wrote docs/BENCHMARKS.md"
