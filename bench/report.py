@@ -143,15 +143,21 @@ def launch_sections(path):
         + ("(all: one clock across the processes)." if ordered == len(trials)
            else "(**not all**: readings are not comparable across processes)."),
         "",
-        "| case | trials | median to target entry (ms) | median to launcher exit (ms) |",
+        "| case | trials | to target entry: median (min-max) ms | "
+        "to launcher exit: median (min-max) ms |",
         "|---|---:|---:|---:|",
     ]
     names = {"kelvor": "(a) kelvor, delay 0", "start": "(b) cmd /c start",
              "direct": "(c) target directly (exit = target's own)"}
     for case in ("kelvor", "start", "direct"):
         if case in med:
-            lines.append(f"| {names[case]} | {count[case]} | {med[case]['entry']:.2f} | "
-                         f"{med[case]['exited']:.2f} |")
+            spread = {k: (min(t[k] for t in launch[case]), max(t[k] for t in launch[case]))
+                      for k in ("entry", "exited")}
+            lines.append(
+                f"| {names[case]} | {count[case]} | {med[case]['entry']:.2f} "
+                f"({spread['entry'][0]:.2f}-{spread['entry'][1]:.2f}) | "
+                f"{med[case]['exited']:.2f} "
+                f"({spread['exited'][0]:.2f}-{spread['exited'][1]:.2f}) |")
     goal_lines = []
     if all(c in med for c in ("kelvor", "start", "direct")):
         k, s, d = med["kelvor"], med["start"], med["direct"]
@@ -169,6 +175,17 @@ def launch_sections(path):
         "| measure | kelvor / start | kelvor / direct |",
         "|---|---:|---:|",
     ] + goal_lines + [""]
+    if all(c in med for c in ("kelvor", "start", "direct")):
+        k, s, d = med["kelvor"]["entry"], med["start"]["entry"], med["direct"]["entry"]
+        lines += [
+            f"What each way adds to a direct start, to the target's entry: kelvor "
+            f"{k - d:.2f} ms, `start` {s - d:.2f} ms (kelvor adds {(k - d) / (s - d):.2f} of what "
+            "`start` adds). A direct start creates one process; kelvor creates two (itself, "
+            "then the target) and `cmd /c start` at least two (cmd, the target; Wine's cmd hands "
+            "`start` on to start.exe, a third), so kelvor/direct "
+            "cannot come near 1 while each process start costs as much as it does here.",
+            "",
+        ]
 
     startup = med.get("kelvor", {}).get("entry")
     lines += [
@@ -236,6 +253,7 @@ def main():
         f"| Wine | {m['wine']} |",
         f"| 32-bit programs | {m['ia32']} |",
         f"| compilers | {m['compilers']} |",
+        f"| load average at the start (1, 5, 15 min) | {m['load']} |",
         "",
     ]
     lines += size_section(json.load(open(a.size)))

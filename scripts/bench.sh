@@ -5,16 +5,17 @@
 #   launch  kelvor, `cmd /c start` and a direct start under Wine, and the delay
 #           fidelity of kelvor, timed by bench_launch.exe with QueryPerformanceCounter.
 # Raw results stay in build/bench/. Usage: scripts/bench.sh
-# KELVOR_BENCH_ROUNDS (default 20) launch rounds; KELVOR_BENCH_DELAY_TRIALS
-# (default 5) trials per delay; KELVOR_BENCH_SKIP_WINE=1 leaves Wine out.
+# KELVOR_BENCH_ROUNDS (default 25) launch rounds; KELVOR_BENCH_DELAY_TRIALS
+# (default 8) trials per delay; KELVOR_BENCH_SKIP_WINE=1 leaves Wine out.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-rounds=${KELVOR_BENCH_ROUNDS:-20}
-delay_trials=${KELVOR_BENCH_DELAY_TRIALS:-5}
+rounds=${KELVOR_BENCH_ROUNDS:-25}
+delay_trials=${KELVOR_BENCH_DELAY_TRIALS:-8}
 out=$root/build/bench
 mkdir -p "$out"
+load=$(cut -d' ' -f1-3 /proc/loadavg)
 log() { echo "bench: $*" >&2; }
 
 # --- builds -------------------------------------------------------------------
@@ -82,6 +83,7 @@ json.dump({
     "kernel": "$(uname -srm)",
     "wine": """$wine_version""",
     "ia32": """$ia32""",
+    "load": "$load",
     "compilers": "$(g++ --version | head -1); $(i686-w64-mingw32-g++ --version | head -1)",
 }, open(sys.argv[1], "w"), indent=1)
 PY
