@@ -1,0 +1,159 @@
+// box_reader.exe: reads and closes kelvor's message boxes, in the order they appear.
+//
+//   box_reader.exe <output file> <count> <timeout ms> [<hold ms>]
+//
+// It looks about every 10 ms for a top-level window captioned "KELVOR v4.443",
+// records the box's message text (the static control with id 0xFFFF), its screen
+// rectangle, whether it is topmost and the texts of its buttons, waits <hold ms>
+// (default 0; the screenshot script uses it to photograph the box), then presses OK.
+// It ends after <count> boxes (exit code 0) or when <timeout ms> has passed since its
+// start (exit code 1, with what it saw so far). A ready line is written once the
+// reader is looking, so a driver can start kelvor only then.
+//
+// Output format (version 1): plain ASCII, one record per line, flushed at once:
+//   format kelvor-boxes 1
+//   ready
+//   box <n from 1> <ms since reader start> rect=<left>,<top>,<right>,<bottom>
+//       topmost=<0|1> buttons=<escaped texts joined by '|'> text=<escaped text>
+//   done <number of boxes> | timeout <number of boxes>
+// (one line per box; shown wrapped here). Escaping: '\' as "\\", LF as "\n",
+// TAB as "\t", CR as "\r", '|' as "\|", bytes 0x21-0x7e otherwise as is, space
+// as is, every other byte as "\xHH". Text length is up to 65535 bytes.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kCaption[] = "KELVOR v4.443";
+constexpr int kTextId = 0xFFFF;
+
+std::string Escape(const char* text, int length) {
+    std::string out;
+    char hex[8];
+    for (int i = 0; i < length; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(text[i]);
+        switch (byte) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '|':
+                out += "\\|";
+                break;
+            default:
+                if (byte >= 0x20 && byte < 0x7f) {
+                    out += static_cast<char>(byte);
+                } else {
+                    snprintf(hex, sizeof hex, "\\x%02x", byte);
+                    out += hex;
+                }
+        }
+    }
+    return out;
+}
+
+struct FindState {
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
+    char caption[64];
+    const int length = GetWindowTextA(window, caption, sizeof caption);
+    if (length == static_cast<int>(sizeof kCaption) - 1 && strcmp(caption, kCaption) == 0 &&
+        IsWindowVisible(window)) {
+        reinterpret_cast<FindState*>(param)->found.push_back(window);
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CollectButton(HWND child, LPARAM param) {
+    char className[32];
+    GetClassNameA(child, className, sizeof className);
+    if (lstrcmpiA(className, "Button") == 0 && IsWindowVisible(child)) {
+        char text[256];
+        const int length = GetWindowTextA(child, text, sizeof text);
+        auto* buttons = reinterpret_cast<std::string*>(param);
+        if (!buttons->empty()) {
+            *buttons += '|';
+        }
+        *buttons += Escape(text, length);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        fprintf(stderr, "usage: box_reader <output file> <count> <timeout ms> [<hold ms>]\n");
+        return 2;
+    }
+    FILE* out = fopen(argv[1], "wb");
+    if (out == nullptr) {
+        return 3;
+    }
+    const int wanted = atoi(argv[2]);
+    const DWORD timeoutMs = static_cast<DWORD>(atol(argv[3]));
+    const DWORD holdMs = argc > 4 ? static_cast<DWORD>(atol(argv[4])) : 0;
+    const DWORD started = GetTickCount();
+
+    fputs("format kelvor-boxes 1\nready\n", out);
+    fflush(out);
+
+    std::vector<HWND> seen;
+    std::vector<char> text(65536);
+    int count = 0;
+    while (count < wanted && GetTickCount() - started < timeoutMs) {
+        FindState state;
+        EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&state));
+        bool any = false;
+        for (HWND box : state.found) {
+            bool known = false;
+            for (HWND old : seen) {
+                known = known || old == box;
+            }
+            if (known) {
+                continue;
+            }
+            any = true;
+            seen.push_back(box);
+            // The box fills its text control while it is created; give it a moment
+            // to be drawn, which also makes screenshots show the finished box.
+            Sleep(50);
+            const int length = GetDlgItemTextA(box, kTextId, text.data(), 65536);
+            RECT rect{};
+            GetWindowRect(box, &rect);
+            const bool topmost = (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+            std::string buttons;
+            EnumChildWindows(box, CollectButton, reinterpret_cast<LPARAM>(&buttons));
+            ++count;
+            fprintf(out, "box %d %lu rect=%ld,%ld,%ld,%ld topmost=%d buttons=%s text=%s\n", count,
+                    GetTickCount() - started, rect.left, rect.top, rect.right, rect.bottom,
+                    topmost ? 1 : 0, buttons.c_str(), Escape(text.data(), length).c_str());
+            fflush(out);
+            if (holdMs > 0) {
+                Sleep(holdMs);
+            }
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            break;  // one box at a time, in the order they come
+        }
+        if (!any) {
+            Sleep(10);
+        }
+    }
+    fprintf(out, "%s %d\n", count >= wanted ? "done" : "timeout", count);
+    fclose(out);
+    return count >= wanted ? 0 : 1;
+}

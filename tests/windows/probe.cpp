@@ -1,0 +1,165 @@
+// probe.exe: a target program for kelvor that reports what it was given and
+// what was done to it.
+//
+// It records the raw command line it received, its processor-affinity mask and
+// priority class at start, then polls both about every millisecond for a
+// bounded time and records every change together with the time it was seen.
+//
+// Environment:
+//   KELVOR_PROBE_OUT        file to write (required; a Windows path, e.g. Z:\tmp\p.txt).
+//                           Without it the probe exits with code 2 and writes nothing.
+//   KELVOR_PROBE_MS         how long to poll, in ms (default 3000, at most 600000).
+//   KELVOR_PROBE_SETTLE_MS  if set, stop polling this many ms after the first change
+//                           instead of running the whole KELVOR_PROBE_MS.
+//
+// Output format (version 1): plain ASCII, one record per line, fields separated by
+// one space, lines ending in "\n". The header lines are written and flushed before
+// polling starts, each change line as soon as it is seen, and the end line last,
+// so a reader can tell a running probe (no "end" line yet) from a finished one.
+//
+//   format kelvor-probe 1
+//   pid <decimal process id>
+//   cmdline_hex <GetCommandLineA bytes as lowercase hex, two digits a byte; "-" if empty>
+//   cmdline <the same bytes escaped: printable ASCII 0x21-0x7e except '\' as is,
+//            '\' as "\\", every other byte (space included) as "\xHH">
+//   qpc_frequency <QueryPerformanceFrequency, ticks per second>
+//   start_qpc <QueryPerformanceCounter at the probe's start, absolute ticks>
+//   system_mask 0x<8 hex digits>     (system affinity mask from GetProcessAffinityMask)
+//   initial 0x<affinity, 8 hex digits> 0x<priority class, hex>
+//   change <us since start> <absolute qpc> 0x<affinity> 0x<priority class>
+//   ...
+//   end <us since start> <absolute qpc> <number of samples taken>
+//
+// Timestamps are QueryPerformanceCounter values, one clock for every process on
+// the machine, so other tools can compare them with their own readings.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct Sample {
+    DWORD affinity;
+    DWORD priority;
+};
+
+Sample TakeSample(HANDLE self, DWORD* systemMask) {
+    DWORD_PTR processBits = 0;
+    DWORD_PTR systemBits = 0;
+    if (!GetProcessAffinityMask(self, &processBits, &systemBits)) {
+        processBits = 0;
+        systemBits = 0;
+    }
+    if (systemMask != nullptr) {
+        *systemMask = static_cast<DWORD>(systemBits);
+    }
+    return Sample{static_cast<DWORD>(processBits), GetPriorityClass(self)};
+}
+
+long ReadEnvNumber(const char* name, long fallback, long limit) {
+    const char* text = getenv(name);
+    if (text == nullptr || *text == '\0') {
+        return fallback;
+    }
+    char* end = nullptr;
+    const long value = strtol(text, &end, 10);
+    if (*end != '\0' || value < 0) {
+        return fallback;
+    }
+    return value > limit ? limit : value;
+}
+
+long long Microseconds(LONGLONG ticks, LONGLONG frequency) {
+    return static_cast<long long>(ticks / frequency * 1000000 +
+                                  ticks % frequency * 1000000 / frequency);
+}
+
+void WriteCommandLine(FILE* out, const char* commandLine) {
+    const size_t length = strlen(commandLine);
+    fputs("cmdline_hex ", out);
+    if (length == 0) {
+        fputc('-', out);
+    }
+    for (size_t i = 0; i < length; ++i) {
+        fprintf(out, "%02x", static_cast<unsigned char>(commandLine[i]));
+    }
+    fputs("\ncmdline ", out);
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(commandLine[i]);
+        if (byte == '\\') {
+            fputs("\\\\", out);
+        } else if (byte > 0x20 && byte < 0x7f) {
+            fputc(byte, out);
+        } else {
+            fprintf(out, "\\x%02x", byte);
+        }
+    }
+    fputc('\n', out);
+}
+
+}  // namespace
+
+int main() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER start;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+
+    // Read the first sample before anything slow, so it shows the state at start.
+    const HANDLE self = GetCurrentProcess();
+    DWORD systemMask = 0;
+    Sample last = TakeSample(self, &systemMask);
+    const char* commandLine = GetCommandLineA();
+
+    const char* path = getenv("KELVOR_PROBE_OUT");
+    if (path == nullptr || *path == '\0') {
+        return 2;
+    }
+    FILE* out = fopen(path, "wb");
+    if (out == nullptr) {
+        return 3;
+    }
+    const long pollMs = ReadEnvNumber("KELVOR_PROBE_MS", 3000, 600000);
+    const long settleMs = ReadEnvNumber("KELVOR_PROBE_SETTLE_MS", -1, 600000);
+
+    fprintf(out, "format kelvor-probe 1\npid %lu\n", GetCurrentProcessId());
+    WriteCommandLine(out, commandLine);
+    fprintf(out, "qpc_frequency %lld\nstart_qpc %lld\nsystem_mask 0x%08lx\ninitial 0x%08lx 0x%lx\n",
+            static_cast<long long>(frequency.QuadPart), static_cast<long long>(start.QuadPart),
+            systemMask, last.affinity, last.priority);
+    fflush(out);
+
+    // Sleep(1) is about a millisecond at the finest timer resolution.
+    timeBeginPeriod(1);
+    const LONGLONG pollTicks = frequency.QuadPart * pollMs / 1000;
+    LONGLONG stopAt = start.QuadPart + pollTicks;
+    bool changed = false;
+    unsigned long samples = 1;
+    LARGE_INTEGER now = start;
+    while (now.QuadPart < stopAt) {
+        Sleep(1);
+        const Sample current = TakeSample(self, nullptr);
+        QueryPerformanceCounter(&now);
+        ++samples;
+        if (current.affinity != last.affinity || current.priority != last.priority) {
+            fprintf(out, "change %lld %lld 0x%08lx 0x%lx\n",
+                    Microseconds(now.QuadPart - start.QuadPart, frequency.QuadPart),
+                    static_cast<long long>(now.QuadPart), current.affinity, current.priority);
+            fflush(out);
+            last = current;
+            if (!changed && settleMs >= 0) {
+                const LONGLONG settleAt = now.QuadPart + frequency.QuadPart * settleMs / 1000;
+                stopAt = settleAt < stopAt ? settleAt : stopAt;
+            }
+            changed = true;
+        }
+    }
+    timeEndPeriod(1);
+    fprintf(out, "end %lld %lld %lu\n",
+            Microseconds(now.QuadPart - start.QuadPart, frequency.QuadPart),
+            static_cast<long long>(now.QuadPart), samples);
+    fclose(out);
+    return 0;
+}

@@ -1,0 +1,140 @@
+// raw_runner.exe: starts a program with an exact, byte-for-byte command line.
+//
+//   raw_runner.exe <result file> <exe path> <command line as hex | @file> <timeout ms>
+//
+// The command line is given as lowercase or uppercase hex (two digits a byte; "-"
+// for the empty command line) or, after '@', as the path of a file whose whole
+// contents are the command line. The program is started with CreateProcessA, the
+// exe path as application name and the raw bytes as lpCommandLine, so nothing is
+// quoted, split or re-joined on the way. The runner waits for it up to <timeout ms>;
+// a program still running then is ended with TerminateProcess.
+//
+// Result file (version 1), plain ASCII lines:
+//   format kelvor-run 1
+//   qpc_frequency <ticks per second>
+//   launch_qpc <QueryPerformanceCounter just before CreateProcessA>
+//   pid <process id>                    (only when it started)
+//   exit_code <decimal>                 (it ended by itself), or
+//   killed_after_timeout <ms>           (it was still running and was ended), or
+//   create_failed <GetLastError value>
+//   elapsed_ms <ms from launch_qpc until it ended or was ended>
+// Exit code of the runner: 0 when the program ended by itself, 1 after a timeout,
+// 2 on bad arguments, 3 when the program could not be started.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int HexValue(char digit) {
+    if (digit >= '0' && digit <= '9') {
+        return digit - '0';
+    }
+    if (digit >= 'a' && digit <= 'f') {
+        return digit - 'a' + 10;
+    }
+    if (digit >= 'A' && digit <= 'F') {
+        return digit - 'A' + 10;
+    }
+    return -1;
+}
+
+bool ReadCommandLine(const char* argument, std::string* commandLine) {
+    if (argument[0] == '@') {
+        FILE* in = fopen(argument + 1, "rb");
+        if (in == nullptr) {
+            return false;
+        }
+        char buffer[4096];
+        size_t got = 0;
+        while ((got = fread(buffer, 1, sizeof buffer, in)) > 0) {
+            commandLine->append(buffer, got);
+        }
+        fclose(in);
+        return true;
+    }
+    if (strcmp(argument, "-") == 0) {
+        return true;
+    }
+    const size_t length = strlen(argument);
+    if (length % 2 != 0) {
+        return false;
+    }
+    for (size_t i = 0; i < length; i += 2) {
+        const int high = HexValue(argument[i]);
+        const int low = HexValue(argument[i + 1]);
+        if (high < 0 || low < 0) {
+            return false;
+        }
+        commandLine->push_back(static_cast<char>(high * 16 + low));
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 5) {
+        fprintf(stderr,
+                "usage: raw_runner <result file> <exe path> <command line hex | @file> "
+                "<timeout ms>\n");
+        return 2;
+    }
+    std::string commandLine;
+    if (!ReadCommandLine(argv[3], &commandLine) || commandLine.find('\0') != std::string::npos) {
+        fprintf(stderr, "raw_runner: bad command line argument\n");
+        return 2;
+    }
+    const DWORD timeoutMs = static_cast<DWORD>(strtoul(argv[4], nullptr, 10));
+    FILE* out = fopen(argv[1], "wb");
+    if (out == nullptr) {
+        return 2;
+    }
+
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER launch;
+    LARGE_INTEGER ended;
+    QueryPerformanceFrequency(&frequency);
+
+    // CreateProcessA may write into the command line buffer, so hand it a copy.
+    std::string buffer = commandLine;
+    buffer.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    QueryPerformanceCounter(&launch);
+    const BOOL started = CreateProcessA(argv[2], &buffer[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    fprintf(out, "format kelvor-run 1\nqpc_frequency %lld\nlaunch_qpc %lld\n",
+            static_cast<long long>(frequency.QuadPart), static_cast<long long>(launch.QuadPart));
+    if (!started) {
+        fprintf(out, "create_failed %lu\n", GetLastError());
+        fclose(out);
+        return 3;
+    }
+    fprintf(out, "pid %lu\n", process.dwProcessId);
+    fflush(out);
+
+    int result = 0;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        QueryPerformanceCounter(&ended);
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        fprintf(out, "exit_code %lu\n", exitCode);
+    } else {
+        TerminateProcess(process.hProcess, 255);
+        WaitForSingleObject(process.hProcess, 5000);
+        QueryPerformanceCounter(&ended);
+        fprintf(out, "killed_after_timeout %lu\n", timeoutMs);
+        result = 1;
+    }
+    fprintf(out, "elapsed_ms %lld\n",
+            static_cast<long long>((ended.QuadPart - launch.QuadPart) * 1000 / frequency.QuadPart));
+    fclose(out);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return result;
+}
