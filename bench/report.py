@@ -115,7 +115,8 @@ def parse_launch(path):
             info[f[1]] = float(f[2])
         elif f[0] == "launch":
             launch.setdefault(f[1], []).append(
-                {"entry": float(f[3]), "exited": float(f[4]), "ordered": f[5] == "1"})
+                {"entry": float(f[3]), "exited": float(f[4]), "ordered": f[5] == "1",
+                 "entry_mask": int(f[6])})
         elif f[0] == "delay":
             delay.setdefault(int(f[1]), []).append(
                 {"seen": float(f[3]), "entry": float(f[4]), "exited": float(f[5]),
@@ -147,8 +148,8 @@ def launch_sections(path):
            else "(**not all**: readings are not comparable across processes)."),
         "",
         "| case | trials | to target entry: median (min-max) ms | "
-        "to launcher exit: median (min-max) ms |",
-        "|---|---:|---:|---:|",
+        "to launcher exit: median (min-max) ms | target had mask 1 at entry |",
+        "|---|---:|---:|---:|---:|",
     ]
     names = {"kelvor": "(a) kelvor, delay 0", "start": "(b) cmd /c start",
              "direct": "(c) target directly (exit = target's own)"}
@@ -160,7 +161,8 @@ def launch_sections(path):
                 f"| {names[case]} | {count[case]} | {med[case]['entry']:.2f} "
                 f"({spread['entry'][0]:.2f}-{spread['entry'][1]:.2f}) | "
                 f"{med[case]['exited']:.2f} "
-                f"({spread['exited'][0]:.2f}-{spread['exited'][1]:.2f}) |")
+                f"({spread['exited'][0]:.2f}-{spread['exited'][1]:.2f}) | "
+                f"{sum(1 for t in launch[case] if t['entry_mask'] == 1)} of {count[case]} |")
     goal_lines = []
     if all(c in med for c in ("kelvor", "start", "direct")):
         k, s, d = med["kelvor"], med["start"], med["direct"]
@@ -178,6 +180,14 @@ def launch_sections(path):
         "| measure | kelvor / start | kelvor / direct |",
         "|---|---:|---:|",
     ] + goal_lines + [""]
+    if "start" in launch and not any(t["entry_mask"] == 1 for t in launch["start"]):
+        lines += [
+            "With `start /affinity 1` the target never had mask 1 at its entry in this run "
+            f"(with kelvor: {sum(t['entry_mask'] == 1 for t in launch.get('kelvor', []))} of "
+            f"{len(launch.get('kelvor', []))}): here `start` did not apply the mask when it "
+            "created the target.",
+            "",
+        ]
     if all(c in med for c in ("kelvor", "start", "direct")):
         k, s, d = med["kelvor"]["entry"], med["start"]["entry"], med["direct"]["entry"]
         lines += [
