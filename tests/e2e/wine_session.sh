@@ -138,7 +138,7 @@ wine_path() {
 }
 
 wine_session_start() {
-    local dir=$1
+    local dir=${1:-}
     _wine_session_own_dir=0
     if [ -z "$dir" ]; then
         dir=$(mktemp -d "${TMPDIR:-/tmp}/kelvor-wine.XXXXXX") || return 1
@@ -198,7 +198,7 @@ wine_session_start() {
 # Takes over a session that another process started in <dir> (for test fixtures
 # whose set-up and clean-up run as separate processes): sets the same environment.
 wine_session_attach() {
-    local dir=$1
+    local dir=${1:-}
     [ -f "$dir/display" ] && [ -d "$dir/prefix" ] || {
         _wine_session_log "no Wine session in $dir"
         return 1
@@ -214,19 +214,19 @@ wine_session_attach() {
 }
 
 wine_session_stop() {
-    if [ -n "$WINEPREFIX" ] && [ -d "$WINEPREFIX" ]; then
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
         WINEPREFIX=$WINEPREFIX timeout 60 wineserver -k >/dev/null 2>&1
         WINEPREFIX=$WINEPREFIX timeout 30 wineserver -w >/dev/null 2>&1
     fi
     # Only our own Xvfb: the pid must still belong to an Xvfb process.
-    if [ -n "$_wine_session_xvfb_pid" ] &&
+    if [ -n "${_wine_session_xvfb_pid:-}" ] &&
         tr '\0' ' ' <"/proc/$_wine_session_xvfb_pid/cmdline" 2>/dev/null | grep -q '^Xvfb '; then
         kill "$_wine_session_xvfb_pid" 2>/dev/null
         wait "$_wine_session_xvfb_pid" 2>/dev/null
         _wine_session_xvfb_pid=""
     fi
-    if [ "$_wine_session_own_dir" = 1 ] && [ "${KELVOR_WINE_KEEP:-0}" != 1 ] &&
-        [ -n "$KELVOR_WINE_DIR" ]; then
+    if [ "${_wine_session_own_dir:-0}" = 1 ] && [ "${KELVOR_WINE_KEEP:-0}" != 1 ] &&
+        [ -n "${KELVOR_WINE_DIR:-}" ]; then
         rm -rf "$KELVOR_WINE_DIR"
     fi
     return 0

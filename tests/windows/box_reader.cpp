@@ -147,6 +147,15 @@ int main(int argc, char** argv) {
                 Sleep(holdMs);
             }
             PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            // Wait until the box is gone, so a later box that reuses the handle is
+            // still seen as new; a box that will not close stays on the skip list.
+            const DWORD closing = GetTickCount();
+            while (IsWindow(box) && GetTickCount() - closing < 10000) {
+                Sleep(5);
+            }
+            if (!IsWindow(box)) {
+                seen.pop_back();
+            }
             break;  // one box at a time, in the order they come
         }
         if (!any) {

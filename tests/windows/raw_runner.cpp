@@ -9,11 +9,17 @@
 // quoted, split or re-joined on the way. The runner waits for it up to <timeout ms>;
 // a program still running then is ended with TerminateProcess.
 //
+// The program runs in a job object of the runner's (started suspended, put in
+// the job, then resumed), so the processes it starts belong to the job too; the
+// runner reports how many processes the job has seen, which tells whether the
+// program started another one. The job does not end them: they run on.
+//
 // Result file (version 1), plain ASCII lines:
 //   format kelvor-run 1
 //   qpc_frequency <ticks per second>
 //   launch_qpc <QueryPerformanceCounter just before CreateProcessA>
 //   pid <process id>                    (only when it started)
+//   job_processes <processes that were ever in the job, the program included>
 //   exit_code <decimal>                 (it ended by itself), or
 //   killed_after_timeout <ms>           (it was still running and was ended), or
 //   create_failed <GetLastError value>
@@ -105,9 +111,10 @@ int main(int argc, char** argv) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
     QueryPerformanceCounter(&launch);
-    const BOOL started = CreateProcessA(argv[2], &buffer[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                        nullptr, &startup, &process);
+    const BOOL started = CreateProcessA(argv[2], &buffer[0], nullptr, nullptr, FALSE,
+                                        CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
     fprintf(out, "format kelvor-run 1\nqpc_frequency %lld\nlaunch_qpc %lld\n",
             static_cast<long long>(frequency.QuadPart), static_cast<long long>(launch.QuadPart));
     if (!started) {
@@ -117,6 +124,11 @@ int main(int argc, char** argv) {
     }
     fprintf(out, "pid %lu\n", process.dwProcessId);
     fflush(out);
+    if (job != nullptr && !AssignProcessToJobObject(job, process.hProcess)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    ResumeThread(process.hThread);
 
     int result = 0;
     if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
@@ -131,10 +143,18 @@ int main(int argc, char** argv) {
         fprintf(out, "killed_after_timeout %lu\n", timeoutMs);
         result = 1;
     }
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    if (job != nullptr && QueryInformationJobObject(job, JobObjectBasicAccountingInformation,
+                                                    &accounting, sizeof accounting, nullptr)) {
+        fprintf(out, "job_processes %lu\n", accounting.TotalProcesses);
+    }
     fprintf(out, "elapsed_ms %lld\n",
             static_cast<long long>((ended.QuadPart - launch.QuadPart) * 1000 / frequency.QuadPart));
     fclose(out);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    if (job != nullptr) {
+        CloseHandle(job);
+    }
     return result;
 }
