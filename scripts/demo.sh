@@ -121,6 +121,10 @@ else
     read -r _ _ _ last_mask last_class <<<"$last_change"
     change_ms=$((first_change_us / 1000))
     say "$change_ms ms after its start, its affinity mask became $last_mask and its priority class $last_class ($(class_name "$last_class"))."
+    if [ "$change_ms" -lt "$delay" ]; then
+        say "(Less than $delay ms: kelvor's wait began when it started the target, and the"
+        say " target took a while to get going under Wine before it first looked.)"
+    fi
 fi
 
 # --- 6. Did kelvor do what was asked? ----------------------------------------------
