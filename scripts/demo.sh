@@ -24,22 +24,7 @@ delay=${DEMO_DELAY:-3000}
 say() { printf '%s\n' "$*"; }
 
 # --- 1. Packages, only when missing -------------------------------------------
-packages=(cmake make mingw-w64 wine wine32:i386 wine64 xvfb)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    say "Installing: ${missing[*]}"
-    as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        "${as_root[@]}" dpkg --add-architecture i386
-    fi
-    "${as_root[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq \
-        --no-install-recommends "${missing[@]}" >/dev/null
-fi
+"$root/scripts/install-deps.sh"
 
 # --- 2. Build ---------------------------------------------------------------------
 say "Building kelvor.exe and the probe..."

@@ -7,14 +7,14 @@ packages=(
     cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev python3 zip
     mingw-w64 wine wine64 wine32:i386 xvfb x11-utils xdotool imagemagick
 )
+# wine64 is there for its native wineserver: where 32-bit programs run only under
+# emulation, that keeps Wine's server out of the emulator.
 
-if [ "$(id -u)" -ne 0 ]; then
-    echo "install-deps: run as root (or through sudo) to install packages" >&2
-    exit 1
-fi
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
+    "${as_root[@]}" dpkg --add-architecture i386
 fi
 
 missing=()
@@ -26,6 +26,6 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "install-deps: installing ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    "${as_root[@]}" apt-get update -qq
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi

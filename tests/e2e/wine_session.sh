@@ -85,15 +85,25 @@ wine_session_find_qemu() {
         echo "$cache/usr/bin/qemu-i386"
         return 0
     fi
-    _wine_session_log "fetching qemu-user from bookworm-backports into $cache"
+    _wine_session_log "fetching qemu-user from Debian backports into $cache"
     local apt=$cache.apt
     rm -rf "$apt"
     mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" || return 1
-    echo 'deb http://deb.debian.org/debian bookworm-backports main' >"$apt/sources.list"
+    # The backports suite of the Debian mirror this machine already uses.
+    local mirror codename
+    mirror=$(grep -hE '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
+        /etc/apt/sources.list.d/*.list 2>/dev/null | grep '/debian' | grep -v -- '-security' |
+        head -n 1 | sed -E 's/^URIs: *//; s/^deb (\[[^]]*\] )?//; s/ .*//')
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    [ -n "$mirror" ] && [ -n "$codename" ] || {
+        _wine_session_log "no Debian mirror found in the apt sources"
+        return 1
+    }
+    echo "deb $mirror $codename-backports main" >"$apt/sources.list"
     local opts=(-q -o "Dir::Etc::sourcelist=$apt/sources.list" -o "Dir::Etc::sourceparts=-"
         -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache")
     (apt-get "${opts[@]}" update >"$apt/log" 2>&1 &&
-        cd "$apt" && apt-get "${opts[@]}" download qemu-user/bookworm-backports >>"$apt/log" 2>&1) || {
+        cd "$apt" && apt-get "${opts[@]}" download "qemu-user/$codename-backports" >>"$apt/log" 2>&1) || {
         _wine_session_log "could not fetch qemu-user (see $apt/log)"
         return 1
     }
