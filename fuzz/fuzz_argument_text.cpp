@@ -15,31 +15,18 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// The argument text by the rules: skip blanks; a quoted name runs to the next
-// quote, TAB or end, and its closing quote is dropped; an unquoted name runs to
-// the next space, TAB or end; skip blanks; the rest is the argument text.
+// The same byte rules, said with the C library's span functions instead of the
+// product's loops: skip blanks; a quoted name runs to the next quote or TAB and
+// drops its closing quote; an unquoted name runs to the next blank; skip blanks.
 const char* ExpectedCut(const char* line) {
-    const char* p = line;
-    while (IsBlank(*p)) {
-        ++p;
-    }
-    if (*p == '"') {
-        ++p;
-        while (*p != '\0' && *p != '"' && *p != '\t') {
-            ++p;
-        }
-        if (*p == '"') {
-            ++p;
-        }
+    size_t at = std::strspn(line, " \t");
+    if (line[at] == '"') {
+        at += 1 + std::strcspn(line + at + 1, "\"\t");
+        at += line[at] == '"' ? 1 : 0;
     } else {
-        while (*p != '\0' && !IsBlank(*p)) {
-            ++p;
-        }
+        at += std::strcspn(line + at, " \t");
     }
-    while (IsBlank(*p)) {
-        ++p;
-    }
-    return p;
+    return line + at + std::strspn(line + at, " \t");
 }
 
 }  // namespace
