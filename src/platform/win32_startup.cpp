@@ -13,8 +13,9 @@ extern "C" void WinMainCRTStartup() {
     ExitProcess(static_cast<UINT>(result));
 }
 
-// Compilers may emit calls to these for zeroing and copying records; without a C
-// runtime the exe brings its own.
+// Compilers may zero records with a call to memset; without a C runtime the exe
+// brings its own. The volatile store keeps the loop from being turned back into
+// a call to memset itself.
 extern "C" void* memset(void* destination, int value, size_t count) {
     auto* out = static_cast<volatile unsigned char*>(destination);
     while (count-- > 0) {
