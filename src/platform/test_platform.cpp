@@ -79,8 +79,6 @@ bool CreateProcessA(const char* applicationName, char* commandLine, void* proces
     call.environment = environment;
     call.currentDirectory = currentDirectory;
     call.startup = *startup;
-    call.processRecordZeroed = process->hProcess == nullptr && process->hThread == nullptr &&
-                               process->dwProcessId == 0 && process->dwThreadId == 0;
     if (!current.createSucceeds) {
         return false;
     }

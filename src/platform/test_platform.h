@@ -36,7 +36,6 @@ struct Call {
     void* environment = nullptr;
     const char* currentDirectory = nullptr;
     platform::StartupRecord startup{};
-    bool processRecordZeroed = false;
     // MessageBoxA
     std::string text;
     std::string caption;
