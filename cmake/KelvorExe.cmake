@@ -1,5 +1,7 @@
 # kelvor.exe: the core and the Win32 seam, linked without any C runtime. The
 # process starts in our own WinMainCRTStartup and imports KERNEL32 and USER32 only.
+# Its resources (manifest, version information) come from the resource compiler.
+enable_language(RC)
 set(KELVOR_TINY_FLAGS
     -Oz -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
     -fno-stack-protector -ffunction-sections -fno-ident)
@@ -17,7 +19,8 @@ target_compile_options(kelvor_core PRIVATE ${KELVOR_TINY_FLAGS})
 function(kelvor_add_exe target)
     add_executable(${target} WIN32
         ${PROJECT_SOURCE_DIR}/src/platform/win32_platform.cpp
-        ${PROJECT_SOURCE_DIR}/src/platform/win32_startup.cpp)
+        ${PROJECT_SOURCE_DIR}/src/platform/win32_startup.cpp
+        ${PROJECT_SOURCE_DIR}/src/platform/win32_resources.rc)
     target_link_libraries(${target} PRIVATE kelvor_core)
     target_compile_definitions(${target} PRIVATE ${ARGN})
     target_compile_options(${target} PRIVATE ${KELVOR_TINY_FLAGS})
@@ -26,6 +29,7 @@ function(kelvor_add_exe target)
         ${KELVOR_LTO_LINK_FLAGS} -nostdlib -s
         -Wl,--entry,_WinMainCRTStartup
         -Wl,--subsystem,windows
+        -Wl,--tsaware
         -Wl,--gc-sections
         -Wl,--no-insert-timestamp
         -Wl,--build-id=none)
@@ -36,9 +40,12 @@ endfunction()
 
 kelvor_add_exe(kelvor)
 
-# The exe must stay a GUI program that needs nothing but KERNEL32 and USER32.
+# What Windows reads from the exe (header flags, imports, manifest, version
+# resource) is checked on every build: Wine starts exes that Windows refuses.
 enable_testing()
-add_test(NAME exe_imports
-    COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:kelvor> -DOBJDUMP=${CMAKE_OBJDUMP}
-            -P ${PROJECT_SOURCE_DIR}/cmake/CheckImports.cmake)
-set_tests_properties(exe_imports PROPERTIES LABELS exe)
+find_program(KELVOR_PYTHON3 python3 REQUIRED)
+add_test(NAME exe_check
+    COMMAND ${KELVOR_PYTHON3} ${PROJECT_SOURCE_DIR}/tests/check_exe.py $<TARGET_FILE:kelvor>
+            --version ${PROJECT_VERSION} --license ${PROJECT_SOURCE_DIR}/LICENSE
+            --imports KERNEL32.dll,USER32.dll)
+set_tests_properties(exe_check PROPERTIES LABELS exe)

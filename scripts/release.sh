@@ -10,12 +10,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-version=$(sed -n 's/^project([^)]*VERSION[[:space:]]\{1,\}\([0-9][0-9.]*\).*/\1/p' CMakeLists.txt | head -1)
-if [[ -z "$version" ]]; then
-    echo "release: no project(... VERSION x.y ...) in CMakeLists.txt" >&2
-    exit 1
-fi
-
 missing=0
 for file in README.md LICENSE; do
     if [[ ! -f "$file" ]]; then
@@ -30,7 +24,9 @@ rm -rf "$build"
 cmake --preset mingw-i686 -B "$build" > /dev/null
 cmake --build "$build" --target kelvor -j2 > /dev/null
 exe=$build/kelvor.exe
-cmake -DEXE="$exe" -DOBJDUMP=i686-w64-mingw32-objdump -P cmake/CheckImports.cmake
+ctest --test-dir "$build" -L '^exe$' --output-on-failure > /dev/null
+# The build reads the release number from src/launcher/version.h.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 
 stage=$(mktemp -d "${TMPDIR:-/tmp}/kelvor-release.XXXXXX")
 trap 'rm -rf "$stage"' EXIT

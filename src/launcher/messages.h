@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "version.h"
+
 // The kinds are fixed integers: callers may pass any int, and one outside
 // 0..5 is shown as Usage.
 enum MessageKind : int {
@@ -15,7 +17,7 @@ enum MessageKind : int {
 };
 
 constexpr int kMessageCapacity = 4096;  // bytes, terminating NUL included
-constexpr const char kMessageCaption[] = "KELVOR v4.443";
+constexpr const char kMessageCaption[] = "KELVOR v" KELVOR_VERSION_TEXT;
 constexpr uint32_t kMessageStyle = 0x40000;  // MB_TOPMOST: OK button, no icon, on top
 
 // Writes the text of one box into `text` (NUL-terminated, at most 4095
