@@ -59,8 +59,27 @@ bool SetPriorityClass(Handle process, uint32_t priorityClass) {
     return ::SetPriorityClass(process, priorityClass) != 0;
 }
 
+// USER32 is bound only when a box is shown: importing it would make every run
+// set up the window system (win32k connection, GDI) although a successful run
+// shows nothing. user32.dll is a KnownDLL, so loading it by name always maps the
+// system's own copy, never a file from the exe's folder or the current directory.
+// Without it no box can be shown, and the run goes on as after a closed box.
 void MessageBoxA(Handle owner, const char* text, const char* caption, uint32_t style) {
-    ::MessageBoxA(static_cast<HWND>(owner), text, caption, style);
+    using MessageBoxFunction = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
+    static MessageBoxFunction messageBox;  // resolved by the first box, reused after
+    if (messageBox == nullptr) {
+        const HMODULE user32 = LoadLibraryA("user32.dll");
+        if (user32 == nullptr) {
+            return;
+        }
+        // Through void(*)(), the function type that converts to any other without warning.
+        messageBox = reinterpret_cast<MessageBoxFunction>(
+            reinterpret_cast<void (*)()>(GetProcAddress(user32, "MessageBoxA")));
+        if (messageBox == nullptr) {
+            return;
+        }
+    }
+    messageBox(static_cast<HWND>(owner), text, caption, style);
 }
 
 }  // namespace platform
