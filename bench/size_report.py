@@ -14,6 +14,11 @@ import struct
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from check_exe import Image  # noqa: E402  (the PE reader of the exe check)
+
+RESOURCE_KINDS = {24: "manifest", 16: "version information"}
+
 
 def pe_layout(path):
     data = open(path, "rb").read()
@@ -87,6 +92,8 @@ def main():
         label, path = item.split("=", 1)
         layout = pe_layout(path)
         layout["imports"] = imports(objdump, path)
+        layout["resources"] = {RESOURCE_KINDS.get(key[0], f"type {key[0]}"): len(value)
+                               for key, value in Image(open(path, "rb").read()).resources().items()}
         report["exes"][label] = layout
     if objects:
         report["object_sections"] = object_sections(objdump, objects)[:40]
