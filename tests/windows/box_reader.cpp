@@ -3,8 +3,10 @@
 //   box_reader.exe <output file> <count> <timeout ms> [<hold ms>]
 //
 // It looks about every 10 ms for a top-level window captioned "KELVOR v4.443",
-// records the box's message text (the static control with id 0xFFFF), its screen
-// rectangle, whether it is topmost and the texts of its buttons, waits <hold ms>
+// records the box's message text (the static control with id 0xFFFF) read both as
+// ANSI and as Unicode, its screen rectangle, whether it is topmost, the texts of its
+// buttons and which comctl32.dll the box's process has loaded (the common-controls
+// 6 one from winsxs when the process asked for themed controls), waits <hold ms>
 // (default 0; the screenshot script uses it to photograph the box), then presses OK.
 // It ends after <count> boxes (exit code 0) or when <timeout ms> has passed since its
 // start (exit code 1, with what it saw so far). A ready line is written once the
@@ -14,12 +16,18 @@
 //   format kelvor-boxes 1
 //   ready
 //   box <n from 1> <ms since reader start> rect=<left>,<top>,<right>,<bottom>
-//       topmost=<0|1> buttons=<escaped texts joined by '|'> text=<escaped text>
+//       topmost=<0|1> buttons=<escaped texts joined by '|'>
+//       comctl32=<escaped paths joined by '|', spaces as "\x20"; "-" if none>
+//       textw=<the Unicode text as UTF-8, in hex; "-" if empty> text=<escaped text>
 //   done <number of boxes> | timeout <number of boxes>
 // (one line per box; shown wrapped here). Escaping: '\' as "\\", LF as "\n",
 // TAB as "\t", CR as "\r", '|' as "\|", bytes 0x21-0x7e otherwise as is, space
-// as is, every other byte as "\xHH". Text length is up to 65535 bytes.
+// as is, every other byte as "\xHH". Module paths are UTF-8 before escaping; this
+// 32-bit reader sees the modules of 32-bit processes only ("-" for others). Text
+// length is up to 65535 bytes (ANSI) or 65535 UTF-16 units (Unicode).
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +39,7 @@ namespace {
 constexpr char kCaption[] = "KELVOR v4.443";
 constexpr int kTextId = 0xFFFF;
 
-std::string Escape(const char* text, int length) {
+std::string Escape(const char* text, int length, bool spaceAsHex = false) {
     std::string out;
     char hex[8];
     for (int i = 0; i < length; ++i) {
@@ -53,7 +61,7 @@ std::string Escape(const char* text, int length) {
                 out += "\\|";
                 break;
             default:
-                if (byte >= 0x20 && byte < 0x7f) {
+                if (byte >= 0x20 && byte < 0x7f && !(spaceAsHex && byte == ' ')) {
                     out += static_cast<char>(byte);
                 } else {
                     snprintf(hex, sizeof hex, "\\x%02x", byte);
@@ -62,6 +70,57 @@ std::string Escape(const char* text, int length) {
         }
     }
     return out;
+}
+
+std::string Utf8(const wchar_t* text, int length) {
+    std::string out;
+    if (length <= 0) {
+        return out;
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (size > 0) {
+        out.resize(size);
+        WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], size, nullptr, nullptr);
+    }
+    return out;
+}
+
+std::string Hex(const std::string& bytes) {
+    if (bytes.empty()) {
+        return "-";
+    }
+    std::string out;
+    char digits[4];
+    for (const char byte : bytes) {
+        snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(byte));
+        out += digits;
+    }
+    return out;
+}
+
+// The full paths of every comctl32.dll loaded in the window's process.
+std::string Comctl32Paths(HWND window) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return "-";
+    }
+    std::string paths;
+    MODULEENTRY32W module{};
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32FirstW(snapshot, &module); more;
+         more = Module32NextW(snapshot, &module)) {
+        if (lstrcmpiW(module.szModule, L"comctl32.dll") == 0) {
+            const std::string path = Utf8(module.szExePath, lstrlenW(module.szExePath));
+            if (!paths.empty()) {
+                paths += '|';
+            }
+            paths += Escape(path.data(), static_cast<int>(path.size()), true);
+        }
+    }
+    CloseHandle(snapshot);
+    return paths.empty() ? "-" : paths;
 }
 
 struct FindState {
@@ -114,6 +173,7 @@ int main(int argc, char** argv) {
 
     std::vector<HWND> seen;
     std::vector<char> text(65536);
+    std::vector<wchar_t> wideText(65536);
     int count = 0;
     while (count < wanted && GetTickCount() - started < timeoutMs) {
         FindState state;
@@ -133,15 +193,21 @@ int main(int argc, char** argv) {
             // to be drawn, which also makes screenshots show the finished box.
             Sleep(50);
             const int length = GetDlgItemTextA(box, kTextId, text.data(), 65536);
+            const int wideLength = GetDlgItemTextW(box, kTextId, wideText.data(), 65536);
+            const std::string comctl32 = Comctl32Paths(box);
             RECT rect{};
             GetWindowRect(box, &rect);
             const bool topmost = (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
             std::string buttons;
             EnumChildWindows(box, CollectButton, reinterpret_cast<LPARAM>(&buttons));
             ++count;
-            fprintf(out, "box %d %lu rect=%ld,%ld,%ld,%ld topmost=%d buttons=%s text=%s\n", count,
-                    GetTickCount() - started, rect.left, rect.top, rect.right, rect.bottom,
-                    topmost ? 1 : 0, buttons.c_str(), Escape(text.data(), length).c_str());
+            fprintf(out,
+                    "box %d %lu rect=%ld,%ld,%ld,%ld topmost=%d buttons=%s comctl32=%s textw=%s "
+                    "text=%s\n",
+                    count, GetTickCount() - started, rect.left, rect.top, rect.right, rect.bottom,
+                    topmost ? 1 : 0, buttons.c_str(), comctl32.c_str(),
+                    Hex(Utf8(wideText.data(), wideLength)).c_str(),
+                    Escape(text.data(), length).c_str());
             fflush(out);
             if (holdMs > 0) {
                 Sleep(holdMs);

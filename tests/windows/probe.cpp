@@ -1,9 +1,11 @@
 // probe.exe: a target program for kelvor that reports what it was given and
 // what was done to it.
 //
-// It records the raw command line it received, its processor-affinity mask and
-// priority class at start, then polls both about every millisecond for a
-// bounded time and records every change together with the time it was seen.
+// It records the raw command line it received (the ANSI one and, as UTF-8, the
+// Unicode one), whether it is a 32- or 64-bit process, its processor-affinity
+// mask and priority class at start, then polls both about every millisecond for
+// a bounded time and records every change together with the time it was seen.
+// The same source builds probe.exe (32-bit) and probe64.exe (64-bit).
 //
 // Environment:
 //   KELVOR_PROBE_OUT        file to write (required; a Windows path, e.g. Z:\tmp\p.txt).
@@ -12,16 +14,19 @@
 //   KELVOR_PROBE_SETTLE_MS  if set, stop polling this many ms after the first change
 //                           instead of running the whole KELVOR_PROBE_MS.
 //
-// Output format (version 1): plain ASCII, one record per line, fields separated by
-// one space, lines ending in "\n". The header lines are written and flushed before
-// polling starts, each change line as soon as it is seen, and the end line last,
-// so a reader can tell a running probe (no "end" line yet) from a finished one.
+// Output format (version 1; readers skip lines they do not know): plain ASCII,
+// one record per line, fields separated by one space, lines ending in "\n". The
+// header lines are written and flushed before polling starts, each change line as
+// soon as it is seen, and the end line last, so a reader can tell a running probe
+// (no "end" line yet) from a finished one.
 //
 //   format kelvor-probe 1
 //   pid <decimal process id>
 //   cmdline_hex <GetCommandLineA bytes as lowercase hex, two digits a byte; "-" if empty>
 //   cmdline <the same bytes escaped: printable ASCII 0x21-0x7e except '\' as is,
 //            '\' as "\\", every other byte (space included) as "\xHH">
+//   cmdline_w_hex <GetCommandLineW as UTF-8, in hex as cmdline_hex; "-" if empty>
+//   bits <32|64>                     (pointer size of this build: 64 for probe64.exe)
 //   qpc_frequency <QueryPerformanceFrequency, ticks per second>
 //   start_qpc <QueryPerformanceCounter at the probe's start, absolute ticks>
 //   system_mask 0x<8 hex digits>     (system affinity mask from GetProcessAffinityMask)
@@ -99,6 +104,22 @@ void WriteCommandLine(FILE* out, const char* commandLine) {
     fputc('\n', out);
 }
 
+void WriteWideCommandLine(FILE* out, const wchar_t* commandLine) {
+    fputs("cmdline_w_hex ", out);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, commandLine, -1, nullptr, 0, nullptr, nullptr);
+    char* utf8 = size > 1 ? static_cast<char*>(malloc(size)) : nullptr;
+    if (utf8 == nullptr ||
+        WideCharToMultiByte(CP_UTF8, 0, commandLine, -1, utf8, size, nullptr, nullptr) != size) {
+        fputc('-', out);
+    } else {
+        for (int i = 0; i + 1 < size; ++i) {
+            fprintf(out, "%02x", static_cast<unsigned char>(utf8[i]));
+        }
+    }
+    free(utf8);
+    fputc('\n', out);
+}
+
 }  // namespace
 
 int main() {
@@ -112,6 +133,7 @@ int main() {
     DWORD systemMask = 0;
     Sample last = TakeSample(self, &systemMask);
     const char* commandLine = GetCommandLineA();
+    const wchar_t* wideCommandLine = GetCommandLineW();
 
     const char* path = getenv("KELVOR_PROBE_OUT");
     if (path == nullptr || *path == '\0') {
@@ -126,6 +148,8 @@ int main() {
 
     fprintf(out, "format kelvor-probe 1\npid %lu\n", GetCurrentProcessId());
     WriteCommandLine(out, commandLine);
+    WriteWideCommandLine(out, wideCommandLine);
+    fprintf(out, "bits %u\n", static_cast<unsigned>(sizeof(void*) * 8));
     fprintf(out, "qpc_frequency %lld\nstart_qpc %lld\nsystem_mask 0x%08lx\ninitial 0x%08lx 0x%lx\n",
             static_cast<long long>(frequency.QuadPart), static_cast<long long>(start.QuadPart),
             systemMask, last.affinity, last.priority);

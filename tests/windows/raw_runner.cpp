@@ -1,13 +1,17 @@
 // raw_runner.exe: starts a program with an exact, byte-for-byte command line.
 //
-//   raw_runner.exe <result file> <exe path> <command line as hex | @file> <timeout ms>
+//   raw_runner.exe <result file> <exe path> <command line as hex | @file | u@file>
+//                  <timeout ms>
 //
 // The command line is given as lowercase or uppercase hex (two digits a byte; "-"
 // for the empty command line) or, after '@', as the path of a file whose whole
 // contents are the command line. The program is started with CreateProcessA, the
 // exe path as application name and the raw bytes as lpCommandLine, so nothing is
-// quoted, split or re-joined on the way. The runner waits for it up to <timeout ms>;
-// a program still running then is ended with TerminateProcess.
+// quoted, split or re-joined on the way. After "u@" the file holds the command
+// line as UTF-8 (invalid UTF-8 is refused); it is converted to UTF-16 and the
+// program is started with CreateProcessW, the exe path taken from the runner's own
+// Unicode command line, so any Unicode text reaches the program unchanged. The runner waits for it
+// up to <timeout ms>; a program still running then is ended with TerminateProcess.
 //
 // The program runs in a job object of the runner's (started suspended, put in
 // the job, then resumed), so the processes it starts belong to the job too; the
@@ -17,7 +21,7 @@
 // Result file (version 1), plain ASCII lines:
 //   format kelvor-run 1
 //   qpc_frequency <ticks per second>
-//   launch_qpc <QueryPerformanceCounter just before CreateProcessA>
+//   launch_qpc <QueryPerformanceCounter just before CreateProcessA or W>
 //   pid <process id>                    (only when it started)
 //   job_processes <processes that were ever in the job, the program included>
 //   exit_code <decimal>                 (it ended by itself), or
@@ -27,6 +31,8 @@
 // Exit code of the runner: 0 when the program ended by itself, 1 after a timeout,
 // 2 on bad arguments, 3 when the program could not be started.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,19 +54,53 @@ int HexValue(char digit) {
     return -1;
 }
 
+bool ReadWholeFile(const char* path, std::string* contents) {
+    FILE* in = fopen(path, "rb");
+    if (in == nullptr) {
+        return false;
+    }
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof buffer, in)) > 0) {
+        contents->append(buffer, got);
+    }
+    fclose(in);
+    return true;
+}
+
+bool Utf8ToWide(const std::string& utf8, std::wstring* wide) {
+    if (utf8.empty()) {
+        return true;
+    }
+    const int length = static_cast<int>(utf8.size());
+    const int size =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
+    if (size <= 0) {
+        return false;
+    }
+    wide->resize(size);
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, &(*wide)[0],
+                               size) == size;
+}
+
+// The third argument of the runner's own Unicode command line: the exe path as given.
+bool WideExePath(std::wstring* path) {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (arguments == nullptr) {
+        return false;
+    }
+    const bool ok = count == 5;
+    if (ok) {
+        *path = arguments[2];
+    }
+    LocalFree(arguments);
+    return ok;
+}
+
 bool ReadCommandLine(const char* argument, std::string* commandLine) {
     if (argument[0] == '@') {
-        FILE* in = fopen(argument + 1, "rb");
-        if (in == nullptr) {
-            return false;
-        }
-        char buffer[4096];
-        size_t got = 0;
-        while ((got = fread(buffer, 1, sizeof buffer, in)) > 0) {
-            commandLine->append(buffer, got);
-        }
-        fclose(in);
-        return true;
+        return ReadWholeFile(argument + 1, commandLine);
     }
     if (strcmp(argument, "-") == 0) {
         return true;
@@ -85,12 +125,19 @@ bool ReadCommandLine(const char* argument, std::string* commandLine) {
 int main(int argc, char** argv) {
     if (argc != 5) {
         fprintf(stderr,
-                "usage: raw_runner <result file> <exe path> <command line hex | @file> "
-                "<timeout ms>\n");
+                "usage: raw_runner <result file> <exe path> <command line hex | @file | "
+                "u@file> <timeout ms>\n");
         return 2;
     }
+    const bool unicode = strncmp(argv[3], "u@", 2) == 0;
     std::string commandLine;
-    if (!ReadCommandLine(argv[3], &commandLine) || commandLine.find('\0') != std::string::npos) {
+    std::wstring wideCommandLine;
+    std::wstring wideExe;
+    const bool read = unicode
+                          ? ReadWholeFile(argv[3] + 2, &commandLine) &&
+                                Utf8ToWide(commandLine, &wideCommandLine) && WideExePath(&wideExe)
+                          : ReadCommandLine(argv[3], &commandLine);
+    if (!read || commandLine.find('\0') != std::string::npos) {
         fprintf(stderr, "raw_runner: bad command line argument\n");
         return 2;
     }
@@ -105,16 +152,23 @@ int main(int argc, char** argv) {
     LARGE_INTEGER ended;
     QueryPerformanceFrequency(&frequency);
 
-    // CreateProcessA may write into the command line buffer, so hand it a copy.
+    // CreateProcess may write into the command line buffer, so hand it a copy.
     std::string buffer = commandLine;
     buffer.push_back('\0');
+    std::wstring wideBuffer = wideCommandLine;
+    wideBuffer.push_back(L'\0');
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
+    STARTUPINFOW wideStartup{};
+    wideStartup.cb = sizeof wideStartup;
     PROCESS_INFORMATION process{};
     HANDLE job = CreateJobObjectA(nullptr, nullptr);
     QueryPerformanceCounter(&launch);
-    const BOOL started = CreateProcessA(argv[2], &buffer[0], nullptr, nullptr, FALSE,
-                                        CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
+    const BOOL started =
+        unicode ? CreateProcessW(wideExe.c_str(), &wideBuffer[0], nullptr, nullptr, FALSE,
+                                 CREATE_SUSPENDED, nullptr, nullptr, &wideStartup, &process)
+                : CreateProcessA(argv[2], &buffer[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                 nullptr, nullptr, &startup, &process);
     fprintf(out, "format kelvor-run 1\nqpc_frequency %lld\nlaunch_qpc %lld\n",
             static_cast<long long>(frequency.QuadPart), static_cast<long long>(launch.QuadPart));
     if (!started) {
