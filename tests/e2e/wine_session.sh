@@ -1,5 +1,5 @@
-# wine_session.sh: a private Wine session (own Xvfb display, own 32-bit prefix,
-# own wineserver) for running Windows programs in tests, benchmarks and demos.
+# wine_session.sh: a private Wine session (own Xvfb display, own prefix, own
+# wineserver) for running Windows programs in tests, benchmarks and demos.
 #
 # Use it from bash:
 #
@@ -10,14 +10,17 @@
 #
 # wine_session_start [<dir>] makes <dir> (default: a new directory from mktemp -d),
 # starts an Xvfb of its own there on a free display number (Xvfb -displayfd picks
-# it), creates a fresh 32-bit prefix <dir>/prefix without any prompt (no Mono or
-# Gecko installers), and starts a persistent wineserver for that prefix with DISPLAY
-# set, so that message boxes have a display to appear on. It exports:
+# it), creates a fresh prefix <dir>/prefix without any prompt (no Mono or Gecko
+# installers), 32-bit unless KELVOR_WINE_ARCH=win64 asks for a 64-bit (WoW64) one,
+# where 32-bit programs run beside 64-bit ones as on 64-bit Windows, and starts a
+# persistent wineserver for that prefix with DISPLAY set, so that message boxes
+# have a display to appear on. It exports:
 #
 #   KELVOR_WINE_DIR   the session directory (Xvfb log, prefix, scratch files)
 #   DISPLAY           the private Xvfb display, e.g. :5
 #   WINEPREFIX        <dir>/prefix
-#   WINEARCH=win32  WINEDEBUG=-all  WINEDLLOVERRIDES="mscoree,mshtml="
+#   WINEARCH          win32 or win64 (also written to <dir>/arch)
+#   WINEDEBUG=-all  WINEDLLOVERRIDES="mscoree,mshtml="
 #   KELVOR_WINE       the wine loader to run programs with ("wine")
 #
 # wine_session_stop ends only what wine_session_start started: the wineserver of
@@ -26,7 +29,7 @@
 # given by the caller.
 #
 # wine_session_attach <dir> sets the environment of a session that another process
-# started in <dir>, so that process can use it or stop it.
+# started in <dir> (its arch too), so that process can use it or stop it.
 #
 # wine_path <unix path> prints the Windows form of an absolute or relative path on
 # Wine's Z: drive (Z:\tmp\x\probe.txt).
@@ -44,7 +47,8 @@
 # system-wide and is left in place for later sessions. Emulated programs start in
 # a second or two each.
 #
-# Environment read: KELVOR_WINE_START_TIMEOUT (seconds for prefix creation, default 600).
+# Environment read: KELVOR_WINE_START_TIMEOUT (seconds for prefix creation, default 600),
+# KELVOR_WINE_ARCH (win32, the default, or win64).
 
 # The binfmt_misc entry that sends 32-bit x86 ELF programs (executables and PIEs)
 # to qemu-i386. "F" opens the interpreter at registration, so it works in any
@@ -149,6 +153,14 @@ wine_path() {
 
 wine_session_start() {
     local dir=${1:-}
+    local arch=${KELVOR_WINE_ARCH:-win32}
+    case $arch in
+        win32 | win64) ;;
+        *)
+            _wine_session_log "KELVOR_WINE_ARCH must be win32 or win64, not $arch"
+            return 1
+            ;;
+    esac
     _wine_session_own_dir=0
     if [ -z "$dir" ]; then
         dir=$(mktemp -d "${TMPDIR:-/tmp}/kelvor-wine.XXXXXX") || return 1
@@ -179,7 +191,8 @@ wine_session_start() {
     echo "$DISPLAY" >"$dir/display"
 
     export WINEPREFIX=$dir/prefix
-    export WINEARCH=win32
+    export WINEARCH=$arch
+    echo "$arch" >"$dir/arch"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
     export KELVOR_WINE=wine
@@ -202,7 +215,7 @@ wine_session_start() {
         wine_session_stop
         return 1
     fi
-    _wine_session_log "display $DISPLAY, prefix $WINEPREFIX ready in $((SECONDS - started)) s"
+    _wine_session_log "display $DISPLAY, $arch prefix $WINEPREFIX ready in $((SECONDS - started)) s"
 }
 
 # Takes over a session that another process started in <dir> (for test fixtures
@@ -216,7 +229,9 @@ wine_session_attach() {
     export KELVOR_WINE_DIR=$dir
     DISPLAY=$(cat "$dir/display")
     export DISPLAY
-    export WINEPREFIX=$dir/prefix WINEARCH=win32 WINEDEBUG=-all
+    # Sessions from before the arch file were all 32-bit.
+    WINEARCH=$(cat "$dir/arch" 2>/dev/null || echo win32)
+    export WINEPREFIX=$dir/prefix WINEARCH WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=" KELVOR_WINE=wine
     unset WINELOADER WINESERVER
     _wine_session_xvfb_pid=$(cat "$dir/xvfb.pid" 2>/dev/null)
