@@ -6,13 +6,15 @@ while box_reader.exe reads and closes every "KELVOR v4.443" message box, and
 (where kelvor should start a target) probe.exe is the target and reports the
 command line it got and when its affinity mask and priority class changed.
 
-    e2e.py --build <mingw build dir> --session <Wine session dir> <group>...
-    e2e.py --list
+    e2e.py --build <mingw build dir> --session <Wine session dir> [<group>...]
+    e2e.py --list [win32|win64]
 
 The Wine session (Xvfb display, prefix, wineserver) comes from wine_session.sh;
-the environment of that session is taken from <session dir> (see
-wine_session_attach). Boxes of all kelvor runs appear on one display, so the
-groups of one session must run one at a time.
+the environment of that session, its arch included, is taken from <session dir>
+(see wine_session_attach). Boxes of all kelvor runs appear on one display, so the
+groups of one session must run one at a time. Most groups run in a 32-bit
+prefix; the groups of WIN64_GROUPS need a 64-bit (WoW64) one. Without group
+names, every group of the session's arch runs; --list names them.
 
 Exit code 0 when every check of the named groups passed, 1 otherwise.
 """
@@ -83,6 +85,14 @@ def unescape(text: str) -> bytes:
     return bytes(out)
 
 
+def is_v6_comctl32(path: str, arch: str = "x86") -> bool:
+    """A path of the common-controls 6 comctl32.dll (themed controls) from winsxs."""
+    folder, _, name = path.lower().rpartition("\\")
+    return (name == "comctl32.dll" and "\\winsxs\\" in folder and
+            folder.rpartition("\\")[2].startswith(
+                f"{arch}_microsoft.windows.common-controls_6595b64144ccf1df_6."))
+
+
 def parse_boxes(path: Path):
     boxes = []
     if not path.exists():
@@ -94,6 +104,9 @@ def parse_boxes(path: Path):
         fields = dict(f.split("=", 1) for f in head.split(" ")[3:])
         boxes.append({
             "text": unescape(text),
+            "textw": b"" if fields["textw"] == "-" else bytes.fromhex(fields["textw"]),
+            "comctl32": ([] if fields["comctl32"] == "-" else
+                         unescape(fields["comctl32"]).decode("utf-8").split("|")),
             "topmost": fields["topmost"] == "1",
             "buttons": fields["buttons"],
             "rect": tuple(int(v) for v in fields["rect"].split(",")),
@@ -126,6 +139,10 @@ def parse_probe(path: Path):
             probe["initial"] = {"affinity": int(affinity, 16), "priority": int(priority, 16)}
         elif key == "cmdline_hex":
             probe["cmdline"] = b"" if value == "-" else bytes.fromhex(value)
+        elif key == "cmdline_w_hex":
+            probe["cmdline_w"] = b"" if value == "-" else bytes.fromhex(value)
+        elif key == "bits":
+            probe["bits"] = int(value)
         elif key == "system_mask":
             probe["system_mask"] = int(value, 16)
         elif key in ("qpc_frequency", "start_qpc"):
@@ -150,11 +167,13 @@ class Env:
         self.box_reader = helpers / "box_reader.exe"
         self.raw_runner = helpers / "raw_runner.exe"
         self.session = session
+        arch_file = session / "arch"
+        self.arch = arch_file.read_text().strip() if arch_file.exists() else "win32"
         self.env = dict(os.environ)
         self.env.update({
             "DISPLAY": (session / "display").read_text().strip(),
             "WINEPREFIX": str(session / "prefix"),
-            "WINEARCH": "win32",
+            "WINEARCH": self.arch,
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
         })
@@ -170,6 +189,7 @@ class Env:
         spaced.mkdir(exist_ok=True)
         self.spaced_probe = spaced / "probe tool.exe"
         shutil.copy(helpers / "probe.exe", self.spaced_probe)
+        self.helpers = helpers
         self.counter = 0
         self._system_mask = None
         self.reader = None
@@ -214,9 +234,19 @@ class Env:
             self._system_mask = parse_probe(out)["system_mask"]
         return self._system_mask
 
+    def unicode_target(self, helper: str) -> Path:
+        """A copy of a helper in a folder whose name is not in any ANSI code page."""
+        folder = self.work / "Łódź 東京"
+        folder.mkdir(exist_ok=True)
+        target = folder / helper
+        shutil.copy(self.helpers / helper, target)
+        return target
+
     def run(self, raw: bytes, exe: Path = None, probe_ms: int = 0, settle_ms: int = 300,
-            timeout_ms: int = 60000, expect_probe: bool = True):
-        """Runs kelvor with the raw command line `raw`; returns boxes, run result, probe."""
+            timeout_ms: int = 60000, expect_probe: bool = True, unicode: bool = False):
+        """Runs kelvor with the raw command line `raw`; returns boxes, run result, probe.
+
+        With `unicode`, `raw` is UTF-8 and kelvor is started with CreateProcessW."""
         self.counter += 1
         case = self.work / f"run{self.counter:03d}"
         case.mkdir(exist_ok=True)
@@ -231,7 +261,7 @@ class Env:
                    KELVOR_PROBE_MS=str(probe_ms or 8000), KELVOR_PROBE_SETTLE_MS=str(settle_ms))
         started = time.monotonic()
         runner = self.wine(self.raw_runner, wine_path(run_file), wine_path(exe or self.kelvor),
-                           "@" + wine_path(cmd_file), timeout_ms, env=env)
+                           ("u@" if unicode else "@") + wine_path(cmd_file), timeout_ms, env=env)
         runner.wait(timeout=timeout_ms / 1000 + 180)
         wall = time.monotonic() - started
         # Every box line is written before its OK is pressed, and kelvor has ended.
@@ -286,6 +316,18 @@ class Checks:
                        all(b["buttons"] == "OK" for b in result["boxes"]),
                        str([b["buttons"] for b in result["boxes"]]))
 
+    def boxes_w(self, name: str, result, expected):
+        """The boxes' Unicode texts (as UTF-8), in order; every one with OK only."""
+        got = [b["textw"] for b in result["boxes"]]
+        ok = self.check(f"{name}: {len(expected)} box(es) with the exact Unicode texts",
+                        got == expected,
+                        f"expected {[t.decode('utf-8') for t in expected]}, "
+                        f"got {[t.decode('utf-8', 'replace') for t in got]}")
+        if ok and got:
+            self.check(f"{name}: every box has one OK button",
+                       all(b["buttons"] == "OK" for b in result["boxes"]),
+                       str([b["buttons"] for b in result["boxes"]]))
+
     def no_target(self, name: str, result):
         # The runner's job counts every process kelvor started, even one that had
         # no time yet to write anything.
@@ -293,13 +335,20 @@ class Checks:
         self.check(f"{name}: no target started", jobs == "1" and result["probe"] is None,
                    f"processes in kelvor's job: {jobs}, probe: {result['probe']}")
 
-    def target(self, name: str, result, cmdline: bytes):
+    def target(self, name: str, result, cmdline: bytes = None, cmdline_w: bytes = None):
+        """The target started once with this ANSI and/or (UTF-8) Unicode command line."""
         probe = result["probe"]
         jobs = result["run"].get("job_processes")
         if self.check(f"{name}: target started, once", probe is not None and jobs == "2",
                       f"processes in kelvor's job: {jobs}, files in {result['dir']}"):
-            self.check(f"{name}: target command line", probe["cmdline"] == cmdline,
-                       f"expected {show(cmdline)}, got {show(probe['cmdline'])}")
+            if cmdline is not None:
+                self.check(f"{name}: target command line", probe["cmdline"] == cmdline,
+                           f"expected {show(cmdline)}, got {show(probe['cmdline'])}")
+            if cmdline_w is not None:
+                got = probe.get("cmdline_w")
+                self.check(f"{name}: target Unicode command line", got == cmdline_w,
+                           f"expected {cmdline_w.decode('utf-8')!r}, got "
+                           f"{got.decode('utf-8', 'replace') if got is not None else None!r}")
 
 
 def final_state(probe):
@@ -568,22 +617,89 @@ def group_delay_60000(env: Env, c: Checks):
                 r["probe"]["changes"] == [], str(r["probe"]["changes"]))
 
 
+def unicode_launch(env: Env, c: Checks, target: Path, bits: int):
+    """A Unicode command line: target in a Unicode folder, Unicode arguments."""
+    system = env.system_mask()
+    name = f"Unicode path and arguments, {bits}-bit target"
+    rest = f'"{wine_path(target)}" é Ж 東京 "Łódź"'.encode("utf-8")
+    r = env.run(b"kelvor.exe 1 5 0 " + rest, unicode=True)
+    c.boxes(name, r, [])
+    c.target(name, r, cmdline_w=rest)
+    probe = r["probe"]
+    if probe:
+        c.check(f"{name}: target is a {bits}-bit process", probe.get("bits") == bits,
+                str(probe.get("bits")))
+        c.check(f"{name}: target ends with mask 1 and high class",
+                final_state(probe) == (1 & system, 0x80), str(final_state(probe)))
+    c.exit_zero(name, r)
+
+
+def unicode_launch_failed(env: Env, c: Checks):
+    """A Unicode target that cannot start: the box shows it unchanged, themed."""
+    name = "Unicode target that cannot start"
+    detail = '"Z:\\Łódź 東京\\nope\\app.exe" Ж'.encode("utf-8")
+    r = env.run(b"kelvor.exe 1 3 0 " + detail, unicode=True, expect_probe=False)
+    c.boxes_w(name, r, [launch_failed(detail), USAGE])
+    c.no_target(name, r)
+    c.exit_zero(name, r)
+    if r["boxes"]:
+        # kelvor is 32-bit in either prefix, so its comctl32 is the x86 one.
+        loaded = r["boxes"][0]["comctl32"]
+        print(f"  comctl32 in kelvor's process while the error box shows: {loaded}")
+        c.check(f"{name}: error box has the common-controls 6 comctl32 (themed)",
+                any(is_v6_comctl32(path) for path in loaded), str(loaded))
+
+
+def group_unicode(env: Env, c: Checks):
+    unicode_launch(env, c, env.unicode_target("probe.exe"), 32)
+    unicode_launch_failed(env, c)
+
+
+def group_wow64(env: Env, c: Checks):
+    """32-bit kelvor in a 64-bit prefix, starting 64-bit programs."""
+    if not c.check("session prefix is 64-bit", env.arch == "win64", f"arch {env.arch}"):
+        return
+    system = env.system_mask()
+    probe64 = env.work / "probe64.exe"
+    shutil.copy(env.helpers / "probe64.exe", probe64)
+    name = "64-bit target"
+    rest = wine_path(probe64).encode() + b" -x"
+    r = env.run(b"kelvor.exe 3 4 0 " + rest)
+    c.boxes(name, r, [])
+    c.target(name, r, cmdline=rest, cmdline_w=rest)
+    probe = r["probe"]
+    if probe:
+        c.check(f"{name}: target is a 64-bit process", probe.get("bits") == 64,
+                str(probe.get("bits")))
+        c.check(f"{name}: target ends with mask 3 AND 0x{system:x} and above-normal class",
+                final_state(probe) == (3 & system, 0x8000), str(final_state(probe)))
+    c.exit_zero(name, r)
+    unicode_launch(env, c, env.unicode_target("probe64.exe"), 64)
+    unicode_launch_failed(env, c)
+
+
 GROUPS = {name[len("group_"):]: fn for name, fn in globals().items() if name.startswith("group_")}
+# Groups that need a 64-bit (WoW64) prefix; all others run in a 32-bit one.
+WIN64_GROUPS = {"wow64"}
+
+
+def groups_for(arch: str):
+    return [g for g in GROUPS if (g in WIN64_GROUPS) == (arch == "win64")]
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", type=Path)
     parser.add_argument("--session", type=Path)
-    parser.add_argument("--list", action="store_true")
+    parser.add_argument("--list", nargs="?", const="win32", choices=("win32", "win64"))
     parser.add_argument("groups", nargs="*")
     args = parser.parse_args()
     if args.list:
-        print("\n".join(GROUPS))
+        print("\n".join(groups_for(args.list)))
         return 0
     env = Env(args.build.resolve(), args.session.resolve())
     total_pass = total_fail = 0
-    for group in args.groups or list(GROUPS):
+    for group in args.groups or groups_for(env.arch):
         print(f"{group}:")
         checks = Checks(group)
         started = time.monotonic()
