@@ -79,4 +79,4 @@ shot box-no-system-mask.png 3 "$kelvor_no_mask" 1073741824 3 0 app.exe
 shot box-bad-affinity.png 2 "$kelvor" 0 3 0 app.exe
 shot box-bad-priority.png 2 "$kelvor" 1 7 0 app.exe
 shot box-bad-delay.png 2 "$kelvor" 1 3 60001 app.exe
-shot box-launch-failed.png 2 "$kelvor" 1 3 0 'C:\Tools\missing.exe' /fast
+shot box-launch-failed.png 2 "$kelvor" 1 3 0 'C:\Łódź\missing.exe' /fast
