@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Where the bytes of a PE exe go: headers, each section's contents and the
-padding up to the file alignment, and the DLLs it imports.
+padding up to the file alignment, the DLLs it imports and what its resources take.
 
 size_report.py <objdump> <out.json> <label>=<exe>... [--objects <dir>]
 
@@ -9,7 +9,6 @@ object files under <dir> (built with -ffunction-sections -fdata-sections, so
 each function and each constant is a section of its own)."""
 import json
 import os
-import re
 import struct
 import subprocess
 import sys
@@ -55,12 +54,6 @@ def pe_layout(path):
     }
 
 
-def imports(objdump, path):
-    dump = subprocess.run([objdump, "-p", path], check=True, capture_output=True,
-                          text=True).stdout
-    return sorted(re.findall(r"DLL Name: (\S+)", dump))
-
-
 def object_sections(objdump, directory):
     found = []
     for base, _, files in os.walk(directory):
@@ -91,9 +84,10 @@ def main():
     for item in args[2:]:
         label, path = item.split("=", 1)
         layout = pe_layout(path)
-        layout["imports"] = imports(objdump, path)
+        image = Image(open(path, "rb").read())
+        layout["imports"] = sorted(image.imports())
         layout["resources"] = {RESOURCE_KINDS.get(key[0], f"type {key[0]}"): len(value)
-                               for key, value in Image(open(path, "rb").read()).resources().items()}
+                               for key, value in image.resources().items()}
         report["exes"][label] = layout
     if objects:
         report["object_sections"] = object_sections(objdump, objects)[:40]

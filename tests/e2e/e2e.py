@@ -306,23 +306,13 @@ class Checks:
         self.check(f"{name}: exit code 0", run.get("exit_code") == "0",
                    f"run result {run} (files in {result['dir']})")
 
-    def boxes(self, name: str, result, expected):
-        """The boxes, in order and byte for byte; every one with caption, OK only."""
-        got = [b["text"] for b in result["boxes"]]
-        ok = self.check(f"{name}: {len(expected)} box(es) with the exact texts", got == expected,
+    def boxes(self, name: str, result, expected, unicode: bool = False):
+        """The boxes, in order and byte for byte (with `unicode`, their Unicode texts
+        as UTF-8); every one with caption, OK only."""
+        got = [b["textw" if unicode else "text"] for b in result["boxes"]]
+        ok = self.check(f"{name}: {len(expected)} box(es) with the exact "
+                        f"{'Unicode ' if unicode else ''}texts", got == expected,
                         f"expected {[show(t) for t in expected]}, got {[show(t) for t in got]}")
-        if ok and got:
-            self.check(f"{name}: every box has one OK button",
-                       all(b["buttons"] == "OK" for b in result["boxes"]),
-                       str([b["buttons"] for b in result["boxes"]]))
-
-    def boxes_w(self, name: str, result, expected):
-        """The boxes' Unicode texts (as UTF-8), in order; every one with OK only."""
-        got = [b["textw"] for b in result["boxes"]]
-        ok = self.check(f"{name}: {len(expected)} box(es) with the exact Unicode texts",
-                        got == expected,
-                        f"expected {[t.decode('utf-8') for t in expected]}, "
-                        f"got {[t.decode('utf-8', 'replace') for t in got]}")
         if ok and got:
             self.check(f"{name}: every box has one OK button",
                        all(b["buttons"] == "OK" for b in result["boxes"]),
@@ -639,7 +629,7 @@ def unicode_launch_failed(env: Env, c: Checks):
     name = "Unicode target that cannot start"
     detail = '"Z:\\Łódź 東京\\nope\\app.exe" Ж'.encode("utf-8")
     r = env.run(b"kelvor.exe 1 3 0 " + detail, unicode=True, expect_probe=False)
-    c.boxes_w(name, r, [launch_failed(detail), USAGE])
+    c.boxes(name, r, [launch_failed(detail), USAGE], unicode=True)
     c.no_target(name, r)
     c.exit_zero(name, r)
     if r["boxes"]:
