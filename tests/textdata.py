@@ -1,7 +1,7 @@
 """The tests' shared text data: the escapes their data files use, and the facts file.
 
 Escapes (tests/data/*.txt, readnum's input, tests/data/facts.def): \\\\ backslash,
-\\t \\n \\v \\f \\r, \\" a double quote, \\xHH any byte; every other byte stands for
+\\t \\n \\v \\f \\r, \\" a double quote, \\| a bar (box_reader's output), \\xHH any byte; every other byte stands for
 itself.
 """
 
@@ -10,7 +10,7 @@ from pathlib import Path
 
 DATA = Path(__file__).resolve().parent / "data"
 
-_SIMPLE = {"\\": 0x5C, "t": 9, "n": 10, "v": 11, "f": 12, "r": 13, '"': 0x22}
+_SIMPLE = {"\\": 0x5C, "t": 9, "n": 10, "v": 11, "f": 12, "r": 13, '"': 0x22, "|": 0x7C}
 
 
 def unescape(text: str) -> bytes:
