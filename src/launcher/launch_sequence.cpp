@@ -21,7 +21,9 @@ constexpr uint16_t kPriorityClasses[] = {
 };
 constexpr int32_t kHighestPriority = sizeof(kPriorityClasses) / sizeof(kPriorityClasses[0]);
 
-uint32_t SystemAffinityMask() {
+// The processors the system has. When Windows cannot tell, this shows the
+// warning box and assumes the low 30 bits, so the launch still goes on.
+uint32_t SystemMaskOrWarning() {
     uint32_t processMask = 0;
     uint32_t systemMask = 0;
     if (!platform::GetProcessAffinityMask(platform::GetCurrentProcess(), &processMask,
@@ -39,7 +41,7 @@ void Launch(char* argumentText) {
         ShowMessage(Usage, nullptr);
         return;
     }
-    const uint32_t systemMask = SystemAffinityMask();
+    const uint32_t systemMask = SystemMaskOrWarning();
 
     const NumberRead affinity = ReadNumber(argumentText);
     const uint32_t effectiveMask = static_cast<uint32_t>(affinity.value) & systemMask;

@@ -47,43 +47,62 @@ char* Append(char* out, const char* end, const char* piece) {
     return out;
 }
 
-MessageKind KnownKind(MessageKind kind) {
-    return kind >= Usage && kind <= LaunchFailed ? kind : Usage;
+// What each kind shows: a heading line, its own text, for a failed launch the
+// command line in quotes, and after an error a second box with the usage text.
+struct KindDescription {
+    const char* heading;
+    const char* text;
+    bool showsDetail;
+    bool usageFollows;
+};
+
+// Errors have a heading and are followed by the usage text; the rest differ
+// below. A kind outside 0..5 is shown as Usage. (Fields set one by one rather
+// than a table: the exe's read-only data has no room left in its 512-byte step.)
+KindDescription Describe(MessageKind kind) {
+    KindDescription description;
+    description.heading = kErrorHeading;
+    description.showsDetail = false;
+    description.usageFollows = true;
+    switch (kind) {
+        case BadAffinity:
+            description.text = kBadAffinityText;
+            break;
+        case BadPriority:
+            description.text = kBadPriorityText;
+            break;
+        case BadDelay:
+            description.text = kBadDelayText;
+            break;
+        case LaunchFailed:
+            description.text = kLaunchFailedText;
+            description.showsDetail = true;
+            break;
+        case NoSystemMask:
+            description.heading = kWarningHeading;
+            description.text = kNoSystemMaskText;
+            description.usageFollows = false;
+            break;
+        default:
+            description.heading = "";
+            description.text = kUsageText;
+            description.usageFollows = false;
+            break;
+    }
+    return description;
 }
 
 }  // namespace
 
 int ComposeMessage(MessageKind kind, const char* detail, char (&text)[kMessageCapacity]) {
     char* const last = text + kMessageCapacity - 1;  // room for the NUL
-    char* out = text;
-    const MessageKind known = KnownKind(kind);
-    if (known == NoSystemMask) {
-        out = Append(out, last, kWarningHeading);
-    } else if (known != Usage) {
-        out = Append(out, last, kErrorHeading);
-    }
-    switch (known) {
-        case NoSystemMask:
-            out = Append(out, last, kNoSystemMaskText);
-            break;
-        case BadAffinity:
-            out = Append(out, last, kBadAffinityText);
-            break;
-        case BadPriority:
-            out = Append(out, last, kBadPriorityText);
-            break;
-        case BadDelay:
-            out = Append(out, last, kBadDelayText);
-            break;
-        case LaunchFailed:
-            out = Append(out, last, kLaunchFailedText);
-            // Cut a long detail one short of the end so the closing quote fits.
-            out = Append(out, last - 1, detail != nullptr ? detail : "");
-            out = Append(out, last, "\"");
-            break;
-        default:
-            out = Append(out, last, kUsageText);
-            break;
+    const KindDescription description = Describe(kind);
+    char* out = Append(text, last, description.heading);
+    out = Append(out, last, description.text);
+    if (description.showsDetail) {
+        // Cut a long detail one short of the end so the closing quote fits.
+        out = Append(out, last - 1, detail != nullptr ? detail : "");
+        out = Append(out, last, "\"");
     }
     *out = '\0';
     return static_cast<int>(out - text);
@@ -95,9 +114,7 @@ void ShowMessage(MessageKind kind, const char* detail) {
     static char text[kMessageCapacity];
     ComposeMessage(kind, detail, text);
     platform::MessageBoxA(nullptr, text, kMessageCaption, kMessageStyle);
-
-    const MessageKind shown = KnownKind(kind);
-    if (shown != Usage && shown != NoSystemMask) {
+    if (Describe(kind).usageFollows) {
         ShowMessage(Usage, nullptr);
     }
 }

@@ -3,7 +3,9 @@
 namespace {
 
 constexpr int32_t kAccumulatedDigits = 19;  // 10^19 - 1 still fits in 64 bits
-constexpr int32_t kExponentLimit = 4932;    // past this the working format over- or underflows
+// An exponent's digits are read only up to this magnitude; past it the exponent
+// decides the value alone, whatever the digits in front of it.
+constexpr int32_t kExponentLimit = 4932;
 
 bool IsWhiteSpace(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');

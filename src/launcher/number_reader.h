@@ -1,4 +1,10 @@
 // Reads the decimal number at the front of a piece of argument text.
+//
+// The model: of the digits, only the first 19 significant ones count; their
+// value times the power of ten that the point and the exponent give is rounded
+// once to a 64-bit significand, truncated toward zero to a signed 64-bit
+// integer, and the low 32 bits of that integer are the field value. An
+// exponent past +-4932 decides alone: positive is absurd, negative reads as 0.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +25,14 @@ struct ScannedNumber {
     bool negative;
     uint64_t accumulator;       // the first 19 significant digits, exactly
     int32_t significantDigits;  // every significant digit, those past the 19th too
-    int32_t pointPosition;      // digits in front of the decimal point
-    int32_t exponent;           // with its sign; meaningless once exponentOverflow is set
-    bool exponentOverflow;      // the exponent went past 4932 in magnitude
+    // Where the decimal point stands, counted in significant digits from the
+    // first one: 3 for 123.4, 0 for .5, -3 for 0.0001 (zeros after the point
+    // but before the first significant digit count below zero).
+    int32_t pointPosition;
+    // With its sign. Once exponentOverflow is set its magnitude stops growing
+    // and only its sign still counts.
+    int32_t exponent;
+    bool exponentOverflow;  // the exponent went past 4932 in magnitude
     const char* end;
 };
 
