@@ -8,8 +8,8 @@ With --objects, also lists the largest function and data sections of the
 object files under <dir> (built with -ffunction-sections -fdata-sections, so
 each function and each constant is a section of its own)."""
 import json
+import math
 import os
-import struct
 import subprocess
 import sys
 
@@ -19,37 +19,27 @@ from check_exe import Image  # noqa: E402  (the PE reader of the exe check)
 RESOURCE_KINDS = {24: "manifest", 16: "version information"}
 
 
-def pe_layout(path):
-    data = open(path, "rb").read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise SystemExit(f"{path}: not a PE file")
-    sections_count = struct.unpack_from("<H", data, pe + 6)[0]
-    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
-    optional = pe + 24
-    file_alignment = struct.unpack_from("<I", data, optional + 36)[0]
-    section_alignment = struct.unpack_from("<I", data, optional + 32)[0]
-    headers_size = struct.unpack_from("<I", data, optional + 60)[0]
-    table = optional + optional_size
-    headers_used = table + 40 * sections_count
+def pe_layout(image):
+    """Headers and sections of the image, each as contents, bytes in the file and padding."""
+    placed = [s for s in image.sections if s[3]]
+    headers_bytes = min(s[4] for s in placed)
+    # The headers end with the section table; zeros after it are padding.
+    headers_used = len(image.data[:headers_bytes].rstrip(b"\0"))
     sections = []
-    for i in range(sections_count):
-        entry = table + 40 * i
-        name = data[entry:entry + 8].rstrip(b"\0").decode("ascii", "replace")
-        virtual_size, _, raw_size, _ = struct.unpack_from("<IIII", data, entry + 8)
+    for name, virtual_size, _, raw_size, _ in image.sections:
         used = min(virtual_size, raw_size) if raw_size else 0
         sections.append({
-            "name": name,
+            "name": name.rstrip(b"\0").decode("ascii", "replace"),
             "contents": used,
             "file_bytes": raw_size,
             "padding": raw_size - used,
         })
     return {
-        "bytes": len(data),
-        "file_alignment": file_alignment,
-        "section_alignment": section_alignment,
-        "headers": {"contents": headers_used, "file_bytes": headers_size,
-                    "padding": headers_size - headers_used},
+        "bytes": len(image.data),
+        # Every part of the file starts at, and fills, a multiple of this.
+        "alignment": math.gcd(headers_bytes, *(n for s in placed for n in (s[3], s[4]))),
+        "headers": {"contents": headers_used, "file_bytes": headers_bytes,
+                    "padding": headers_bytes - headers_used},
         "sections": sections,
     }
 
@@ -83,8 +73,8 @@ def main():
     report = {"exes": {}}
     for item in args[2:]:
         label, path = item.split("=", 1)
-        layout = pe_layout(path)
         image = Image(open(path, "rb").read())
+        layout = pe_layout(image)
         layout["imports"] = sorted(image.imports())
         layout["resources"] = {RESOURCE_KINDS.get(key[0], f"type {key[0]}"): len(value)
                                for key, value in image.resources().items()}
