@@ -1,70 +1,29 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora under fuzz/corpus/ from the unit tests' own tables.
+"""Writes the seed corpora under fuzz/corpus/ from the tests' data files.
 
-Run from anywhere; it rewrites fuzz/corpus/<target>/ completely. The inputs follow
+Run from anywhere; it rewrites fuzz/corpus/<input>/ completely. The inputs follow
 each target's layout (see the comment above each LLVMFuzzerTestOneInput).
 """
 import hashlib
 import pathlib
-import re
 import shutil
 import struct
+import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 CORPUS = ROOT / "fuzz" / "corpus"
+sys.path.insert(0, str(ROOT / "tests"))
+from textdata import DATA, unescape  # noqa: E402
 
 
-def c_string(literal: str) -> bytes:
-    """Decodes the body of a C++ string literal (the escapes the tests use)."""
-    simple = {"\\": b"\\", '"': b'"', "t": b"\t", "n": b"\n", "r": b"\r", "0": b"\0"}
-    out = b""
-    i = 0
-    while i < len(literal):
-        if literal[i] == "\\":
-            out += simple[literal[i + 1]]
-            i += 2
-        else:
-            out += literal[i].encode("latin-1")
-            i += 1
-    return out
+def data_rows(name: str) -> list[list[str]]:
+    """The TAB-separated columns of each line of tests/data/<name> but '#' comments."""
+    lines = (DATA / name).read_text(encoding="latin-1").splitlines()
+    return [line.split("\t") for line in lines if not line.startswith("#")]
 
 
-def first_literals(path: pathlib.Path, start: str) -> list[tuple[bytes, str]]:
-    """The first string literal of each table row after `start`, with the row's rest."""
-    rows = []
-    text = path.read_text(encoding="latin-1")
-    body = text[text.index(start):]
-    body = body[:body.index("\n};")]
-    for m in re.finditer(r'^\s*\{\s*"((?:[^"\\]|\\.)*)"(.*)$', body, re.M):
-        rows.append((c_string(m.group(1)), m.group(2)))
-    return rows
-
-
-def reader_table() -> list[bytes]:
-    simple = {"\\": 0x5C, "t": 9, "n": 10, "v": 11, "f": 12, "r": 13}
-    texts = []
-    for line in (ROOT / "tests/data/reader_table.txt").read_text(encoding="latin-1").splitlines():
-        if not line or line.startswith("#"):
-            continue
-        raw = line.split("\t")[0].encode("latin-1")
-        out = bytearray()
-        i = 0
-        while i < len(raw):
-            if raw[i] != 0x5C:
-                out.append(raw[i])
-                i += 1
-            elif chr(raw[i + 1]) == "x":
-                out.append(int(raw[i + 2:i + 4], 16))
-                i += 4
-            else:
-                out.append(simple[chr(raw[i + 1])])
-                i += 2
-        texts.append(bytes(out))
-    return texts
-
-
-def write(target: str, inputs: list[bytes]) -> None:
-    directory = CORPUS / target
+def write(corpus: str, inputs: list[bytes]) -> None:
+    directory = CORPUS / corpus
     shutil.rmtree(directory, ignore_errors=True)
     directory.mkdir(parents=True)
     for data in dict.fromkeys(inputs):
@@ -73,9 +32,10 @@ def write(target: str, inputs: list[bytes]) -> None:
 
 
 def main() -> None:
-    # Reader: every table text, and texts that use the long-run form to reach the
-    # scanning bound (0xFF, run character, run length - 32752, text with 0xFE).
-    reader = reader_table()
+    # Reader (both reader targets): every table text, and texts that use the
+    # long-run form to reach the scanning bound (0xFF, run character, run length
+    # - 32752, text with 0xFE).
+    reader = [unescape(row[0]) for row in data_rows("reader_table.txt")]
     reader += [
         b"\xff0\x0d0.\xfe1",  # 0. and zeros up to the bound, then a 1
         b"\xff0\x0f+\xfe9",
@@ -90,26 +50,26 @@ def main() -> None:
         b"1e4932",
         b"1e-4933",
     ]
-    write("fuzz_reader", reader)
-    write("fuzz_reader_differential", reader)
+    write("reader", reader)
 
-    cuts = [text for text, _ in first_literals(ROOT / "tests/argument_text_test.cpp",
-                                                "kCuts[]")]
-    write("fuzz_argument_text", cuts)
+    write("argument_text", [unescape(row[0]) for row in data_rows("command_lines.txt")])
 
-    # Launch: flags, system mask, process mask, argument text.
+    # Launch: flags, system mask, process mask, argument text. Each text with the
+    # mask 0xF, and again with its own mask where the row gives one.
     runs = []
-    for text, rest in first_literals(ROOT / "tests/launch_sequence_test.cpp", "kRuns[]"):
+    for row in data_rows("argument_texts.txt"):
+        text = unescape(row[0])
         runs.append(struct.pack("<BII", 0, 0xF, 0xF) + text)
-        m = re.search(r"\},?\s*(0x[0-9A-Fa-f]+|\d+)(?:,\s*(false|true))?\}", rest)
-        if m:
-            known = m.group(2) != "false"
-            mask = int(m.group(1), 0)
-            runs.append(struct.pack("<BII", 0 if known else 1, mask, mask) + text)
+        if len(row) > 1:
+            if row[2:] not in ([], ["unknown"]):
+                raise ValueError(f"argument_texts.txt: bad row {row!r}")
+            mask = int(row[1], 0)
+            flags = 1 if row[2:] else 0
+            runs.append(struct.pack("<BII", flags, mask, mask) + text)
     runs.append(struct.pack("<BII", 2, 0xF, 0xF) + b"1 3 0 notepad x.txt")
     runs.append(struct.pack("<BII", 12, 0x3, 0x3) + b"255 6 100 app")
     runs.append(struct.pack("<BII", 16, 0xF, 0xF))
-    write("fuzz_launch", runs)
+    write("launch", runs)
 
     # Messages: kind, flags, filler length, filler byte, detail.
     messages = []
@@ -119,7 +79,7 @@ def main() -> None:
     messages.append(struct.pack("<iBHB", 5, 0, 0, 0))
     for length in (4045, 4046, 4047, 32768, 65535):
         messages.append(struct.pack("<iBHB", 5, 1, length, ord("a")) + b'"C:\\x" ')
-    write("fuzz_messages", messages)
+    write("messages", messages)
 
 
 if __name__ == "__main__":

@@ -6,30 +6,48 @@
 #   defaults: 10000000 runs, 3600 s cap, every target.
 # Needs the fuzz build first:
 #   cmake --preset fuzz && cmake --build --preset fuzz -j2
-# Results: build/fuzz/long/<target>.log and <target>/{corpus,artifacts}/; a summary line
-# per target is printed and kept in build/fuzz/long/summary.txt.
+# (KELVOR_FUZZ_BUILD names another build directory of the fuzz preset.)
+# Results: <build>/long/<target>.log and <target>/{corpus,artifacts}/; a summary line
+# per target is printed and kept in <build>/long/summary.txt.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-10000000}
 cap=${2:-3600}
 [ $# -gt 0 ] && shift
 [ $# -gt 0 ] && shift
-targets=${*:-"fuzz_reader fuzz_reader_differential fuzz_argument_text fuzz_messages fuzz_launch"}
-bin=$root/build/fuzz/fuzz
-out=$root/build/fuzz/long
+build=${KELVOR_FUZZ_BUILD:-$root/build/fuzz}
+out=$build/long
 mkdir -p "$out"
+
+# The targets, seed corpora and options are those of the smoke tests that
+# fuzz/CMakeLists.txt declares: one TAB-separated line per target, the fuzzer,
+# its seed corpus and its options but the smoke time.
+list=$(ctest --test-dir "$build" -N -L fuzz --show-only=json-v1 | python3 -c '
+import json, sys
+smoke = {t["name"].removesuffix("_smoke"): t["command"] for t in json.load(sys.stdin)["tests"]}
+if not smoke:
+    sys.exit("no fuzz tests in " + sys.argv[1] + ": configure and build the fuzz preset first")
+for name in sys.argv[2:] or smoke:
+    if name not in smoke:
+        sys.exit(f"no fuzz target {name}; there are: " + " ".join(smoke))
+    _, fuzzer, seeds, _, *options = smoke[name]
+    options = [o for o in options if not o.startswith("-max_total_time=")]
+    print(name, fuzzer, seeds, *options, sep="\t")
+' "$build" "$@")
+
 status=0
-for t in $targets; do
-    # The same options as the smoke tests in fuzz/CMakeLists.txt.
-    case $t in
-        fuzz_messages) options="-max_len=8192 -use_value_profile=1" ;;
-        fuzz_argument_text) options="-max_len=4096 -use_value_profile=1" ;;
-        *) options="-max_len=4096 -dict=$root/fuzz/reader.dict" ;;
-    esac
+tab=$(printf '\t')
+set -f
+while IFS= read -r line; do
+    IFS=$tab
+    # shellcheck disable=SC2086 # split on TABs into name, fuzzer, seeds, options
+    set -- $line
+    unset IFS
+    t=$1 fuzzer=$2 seeds=$3
+    shift 3
     start=$(date +%s)
-    if "$root/fuzz/run_fuzzer.sh" "$bin/$t" "$root/fuzz/corpus/$t" "$out/$t" \
-        -runs="$runs" -max_total_time="$cap" -seed=1 $options \
-        >"$out/$t.log" 2>&1; then
+    if "$root/fuzz/run_fuzzer.sh" "$fuzzer" "$seeds" "$out/$t" \
+        -runs="$runs" -max_total_time="$cap" "$@" >"$out/$t.log" 2>&1; then
         result=ok
     else
         result="FAILED (see $out/$t.log and $out/$t/artifacts)"
@@ -42,5 +60,7 @@ for t in $targets; do
     line="$t: $result, ${execs:-?} executions in ${seconds}s, $cov, corpus $corpus"
     echo "$line"
     echo "$line" >>"$out/summary.txt"
-done
+done <<EOF
+$list
+EOF
 exit $status

@@ -32,11 +32,15 @@ TEST(NumberReader, LongTextsKeepNineteenDigitsAndTheBound) {
         // The exponent alone is below -4932, so the value is 0 however many digits stand before it.
         {"1" + zeros4940 + "e-4933", 0, 4941 + 6},
         {"1" + zeros4940 + "e-4932", 100000000, 4941 + 6},
-        // The number stops after its 32,767th character, as if the text ended there.
+        // The number stops after its 32,767th character, as if the text ended there; the
+        // sign counts, the white space in front does not.
         {bounded, 0, 32767},
-        {"  " + bounded, 0, 2 + 32767},
+        {"0." + std::string(32764, '0') + "1", 0, 32767},
+        {"  \t\n" + bounded, 0, 4 + 32767},
         {std::string(32766, '0') + "7", 7, 32767},
         {std::string(32767, '0') + "7", 0, 32767},
+        {"+" + std::string(32765, '0') + "9", 9, 32767},
+        {"+" + std::string(32766, '0') + "9", 0, 32767},
         {std::string(32766, '0') + "e5", 0, 32767},
         // Exponent digits past the bound do not belong to the number.
         {longExponent, 1, 32767},
