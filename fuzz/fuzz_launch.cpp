@@ -1,13 +1,14 @@
 // Fuzzes the whole launch sequence through WinMain over the recording test
 // platform: arbitrary argument text and arbitrary platform answers. Checks the
-// rules every run must keep, then the recorded calls against a model of the
-// sequence built on the number reader.
+// recorded calls against the rules a run must keep: which box a refused field
+// gets, what is started and with which mask, class and delay, and in what order.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "facts.h"
 #include "fuzz_input.h"
 #include "launch_sequence.h"
 #include "messages.h"
@@ -19,80 +20,103 @@ namespace {
 using test_platform::Call;
 using test_platform::Function;
 
-constexpr uint32_t kFallbackMask = 0x3FFFFFFF;
-constexpr uint32_t kClasses[] = {0x40, 0x4000, 0x20, 0x8000, 0x80, 0x100};
+constexpr uint32_t kFallbackMask = 0x3FFFFFFF;  // the low 30 bits, when Windows cannot tell
+constexpr int32_t kLongestDelay = 60000;
+constexpr int32_t kHighestPriority = sizeof(facts::kPriorityClasses) / sizeof(uint32_t);
 
-bool StartsWith(const std::string& text, const char* head) {
-    return text.compare(0, std::strlen(head), head) == 0;
+// The box a text belongs to, or -1 for a text the facts do not know.
+int BoxKind(const std::string& text) {
+    const struct {
+        MessageKind kind;
+        const char* text;
+    } kTexts[] = {{Usage, facts::usage},
+                  {NoSystemMask, facts::no_system_mask},
+                  {BadAffinity, facts::bad_affinity},
+                  {BadPriority, facts::bad_priority},
+                  {BadDelay, facts::bad_delay}};
+    for (const auto& known : kTexts) {
+        if (text == known.text) {
+            return known.kind;
+        }
+    }
+    const size_t head = std::strlen(facts::launch_failed_head);
+    const size_t tail = std::strlen(facts::launch_failed_tail);
+    if (text.size() >= head + tail && text.compare(0, head, facts::launch_failed_head) == 0 &&
+        text.compare(text.size() - tail, tail, facts::launch_failed_tail) == 0) {
+        return LaunchFailed;
+    }
+    return -1;
 }
 
-// What the run should record, from the argument text and the script.
-struct Expected {
-    std::vector<Function> functions;
-    std::vector<const char*> headings;  // one per message box
-    const char* commandLine = nullptr;
-    uint32_t delay = 0;
-    uint32_t mask = 0;
-    uint32_t priorityClass = 0;
+bool IsBox(const Call& call, int kind) {
+    return call.function == Function::MessageBoxA && BoxKind(call.text) == kind;
+}
+
+// The three fields as the number reader sees them, and the command line after them:
+// the rest of the text once the spaces behind the delay are skipped.
+struct Fields {
+    NumberRead affinity;
+    NumberRead priority;
+    NumberRead delay;
+    const char* command;
 };
 
-Expected Model(char* text, const test_platform::Script& script) {
-    Expected e;
-    auto box = [&](const char* heading) {
-        e.functions.push_back(Function::MessageBoxA);
-        e.headings.push_back(heading);
-    };
-    auto error = [&](const char* detailHead) {
-        box(detailHead);
-        box("USAGE:\t");
-    };
-    if (text == nullptr || *text == '\0') {
-        box("USAGE:\t");
-        return e;
+Fields ReadFields(const char* text) {
+    Fields f;
+    f.affinity = ReadNumber(text);
+    f.priority = ReadNumber(f.affinity.end);
+    f.delay = ReadNumber(f.priority.end);
+    f.command = f.delay.end;
+    while (*f.command == ' ') {
+        ++f.command;
     }
-    e.functions.push_back(Function::GetCurrentProcess);
-    e.functions.push_back(Function::GetProcessAffinityMask);
-    uint32_t systemMask = script.systemMask;
-    if (!script.systemMaskKnown) {
-        box("Warning:\n\n");
-        systemMask = kFallbackMask;
+    return f;
+}
+
+// Checks the calls from `next` on for a run whose three fields all passed.
+void CheckStarted(const std::vector<Call>& calls, size_t next, const char* text,
+                  const char* textEnd, const Fields& f, uint32_t systemMask,
+                  const test_platform::Script& script) {
+    // Nothing to start: the usage box alone.
+    if (*f.command == '\0') {
+        FUZZ_CHECK(calls.size() == next + 1 && IsBox(calls[next], Usage));
+        return;
     }
-    const NumberRead affinity = ReadNumber(text);
-    if (affinity.value < 0 || (static_cast<uint32_t>(affinity.value) & systemMask) == 0) {
-        error("Error:\n\nThe specified affinity mask");
-        return e;
-    }
-    const NumberRead priority = ReadNumber(affinity.end);
-    if (priority.value < 1 || priority.value > 6) {
-        error("Error:\n\nYou must specify a priority");
-        return e;
-    }
-    const NumberRead delay = ReadNumber(priority.end);
-    if (delay.value < 0 || delay.value > 60000) {
-        error("Error:\n\nYou must specify a delay");
-        return e;
-    }
-    const char* command = delay.end;
-    while (*command == ' ') {
-        ++command;
-    }
-    if (*command == '\0') {
-        box("USAGE:\t");
-        return e;
-    }
-    e.commandLine = command;
-    e.functions.push_back(Function::CreateProcessA);
+    // The target's command line is a suffix of the argument text, handed over in
+    // place, without the spaces in front of it.
+    FUZZ_CHECK(calls.size() > next && calls[next].function == Function::CreateProcessA);
+    const Call& create = calls[next];
+    FUZZ_CHECK(create.commandLine == f.command);
+    FUZZ_CHECK(create.commandLine >= text && create.commandLine < textEnd);
+    FUZZ_CHECK(*create.commandLine != ' ' && create.commandLineText == create.commandLine);
     if (!script.createSucceeds) {
-        error("Error:\n\nCreateProcess() failed");
-        return e;
+        // The failure box names the command line (cut only when too long for it),
+        // usage follows, and nothing waits or is changed.
+        FUZZ_CHECK(calls.size() == next + 3 && IsBox(calls[next + 1], LaunchFailed) &&
+                   IsBox(calls[next + 2], Usage));
+        const std::string& shown = calls[next + 1].text;
+        const size_t fits = kMessageCapacity - 1 - std::strlen(facts::launch_failed_head) -
+                            std::strlen(facts::launch_failed_tail);
+        const std::string command = std::string(create.commandLine).substr(0, fits);
+        FUZZ_CHECK(shown == facts::launch_failed_head + command + facts::launch_failed_tail);
+        return;
     }
-    e.functions.push_back(Function::Sleep);
-    e.functions.push_back(Function::SetProcessAffinityMask);
-    e.functions.push_back(Function::SetPriorityClass);
-    e.delay = static_cast<uint32_t>(delay.value);
-    e.mask = static_cast<uint32_t>(affinity.value) & systemMask;
-    e.priorityClass = kClasses[priority.value - 1];
-    return e;
+    // Started: wait, then mask, then class, all on the target, and nothing after.
+    FUZZ_CHECK(calls.size() == next + 4);
+    const Call& sleep = calls[next + 1];
+    const Call& mask = calls[next + 2];
+    const Call& priorityClass = calls[next + 3];
+    FUZZ_CHECK(sleep.function == Function::Sleep);
+    FUZZ_CHECK(mask.function == Function::SetProcessAffinityMask);
+    FUZZ_CHECK(priorityClass.function == Function::SetPriorityClass);
+    FUZZ_CHECK(sleep.value == static_cast<uint32_t>(f.delay.value));
+    FUZZ_CHECK(mask.process == script.targetProcess && priorityClass.process == mask.process);
+    // The mask names a processor and is the request cut down to the system's.
+    const uint32_t requested = static_cast<uint32_t>(f.affinity.value);
+    FUZZ_CHECK(mask.value != 0 && (mask.value & ~requested) == 0 &&
+               (mask.value & ~systemMask) == 0);
+    FUZZ_CHECK(mask.value == (requested & systemMask));
+    FUZZ_CHECK(priorityClass.value == facts::kPriorityClasses[f.priority.value - 1]);
 }
 
 }  // namespace
@@ -118,87 +142,56 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     test_platform::Reset(script);
     FUZZ_CHECK(WinMain(nullptr, nullptr, text, 10) == 0);
     const std::vector<Call>& calls = test_platform::Calls();
+    // The argument text is never changed.
+    FUZZ_CHECK(std::memcmp(before.data(), argument.data(), before.size()) == 0);
 
-    // Rules every run keeps, whatever the input.
+    // Every box has the caption and style, and a text of the facts.
     int errorBoxes = 0;
-    int creates = 0;
-    bool created = false;
-    bool failed = false;
+    int warnings = 0;
     for (const Call& call : calls) {
-        switch (call.function) {
-            case Function::MessageBoxA:
-                FUZZ_CHECK(call.caption == kMessageCaption && call.value == kMessageStyle);
-                if (StartsWith(call.text, "Error:\n\n")) {
-                    ++errorBoxes;
-                    failed = true;
-                }
-                break;
-            case Function::CreateProcessA:
-                FUZZ_CHECK(!failed);
-                ++creates;
-                FUZZ_CHECK(text != nullptr);
-                // A suffix of the argument text, handed over in place.
-                FUZZ_CHECK(call.commandLine >= text && call.commandLine < textEnd);
-                FUZZ_CHECK(call.commandLineText == call.commandLine);
-                FUZZ_CHECK(call.applicationName == nullptr && call.value == 0);
-                FUZZ_CHECK(!call.inheritHandles && call.environment == nullptr);
-                FUZZ_CHECK(call.processAttributes == nullptr && call.threadAttributes == nullptr);
-                FUZZ_CHECK(call.currentDirectory == nullptr && call.startup.cb == 68);
-                created = script.createSucceeds;
-                break;
-            case Function::Sleep:
-                FUZZ_CHECK(created);
-                FUZZ_CHECK(call.value <= 60000);
-                break;
-            case Function::SetProcessAffinityMask: {
-                FUZZ_CHECK(created && call.process == script.targetProcess);
-                const uint32_t systemMask =
-                    script.systemMaskKnown ? script.systemMask : kFallbackMask;
-                FUZZ_CHECK(call.value != 0 && (call.value & ~systemMask) == 0);
-                break;
-            }
-            case Function::SetPriorityClass: {
-                FUZZ_CHECK(created && call.process == script.targetProcess);
-                bool known = false;
-                for (uint32_t c : kClasses) {
-                    known = known || call.value == c;
-                }
-                FUZZ_CHECK(known);
-                break;
-            }
-            case Function::GetCurrentProcess:
-            case Function::GetProcessAffinityMask:
-                break;
+        if (call.function == Function::MessageBoxA) {
+            const int kind = BoxKind(call.text);
+            FUZZ_CHECK(kind >= 0 && call.caption == facts::caption && call.value == kMessageStyle &&
+                       call.process == nullptr);
+            errorBoxes += kind >= BadAffinity ? 1 : 0;
+            warnings += kind == NoSystemMask ? 1 : 0;
         }
     }
     FUZZ_CHECK(errorBoxes <= 1);
-    FUZZ_CHECK(creates <= 1);
 
-    // The recorded calls, exactly as the model has them.
-    const Expected expected = Model(text, script);
-    FUZZ_CHECK(test_platform::Functions() == expected.functions);
-    size_t box = 0;
-    for (const Call& call : calls) {
-        if (call.function == Function::MessageBoxA) {
-            FUZZ_CHECK(StartsWith(call.text, expected.headings[box]));
-            ++box;
-        } else if (call.function == Function::CreateProcessA) {
-            FUZZ_CHECK(call.commandLine == expected.commandLine);
-        } else if (call.function == Function::Sleep) {
-            FUZZ_CHECK(call.value == expected.delay);
-        } else if (call.function == Function::SetProcessAffinityMask) {
-            FUZZ_CHECK(call.value == expected.mask);
-        } else if (call.function == Function::SetPriorityClass) {
-            FUZZ_CHECK(call.value == expected.priorityClass);
-        }
+    // No argument text: the usage box and nothing else.
+    if (text == nullptr || *text == '\0') {
+        FUZZ_CHECK(calls.size() == 1 && IsBox(calls[0], Usage));
+        return 0;
     }
-    // The failed launch names the command line in its box.
-    if (expected.commandLine != nullptr && !script.createSucceeds) {
-        const std::string& launchBox = calls[calls.size() - 2].text;
-        FUZZ_CHECK(launchBox.find(expected.commandLine) != std::string::npos ||
-                   std::strlen(expected.commandLine) > 4046);
+    // The system mask is asked for first, for kelvor's own process; without an
+    // answer the warning comes next, and only then.
+    FUZZ_CHECK(calls.size() >= 2 && calls[0].function == Function::GetCurrentProcess &&
+               calls[1].function == Function::GetProcessAffinityMask &&
+               calls[1].process == script.ownProcess);
+    size_t next = 2;
+    if (!script.systemMaskKnown) {
+        FUZZ_CHECK(calls.size() > next && IsBox(calls[next], NoSystemMask));
+        ++next;
     }
-    // The argument text is never changed.
-    FUZZ_CHECK(std::memcmp(before.data(), argument.data(), before.size()) == 0);
+    FUZZ_CHECK(warnings == (script.systemMaskKnown ? 0 : 1));
+    const uint32_t systemMask = script.systemMaskKnown ? script.systemMask : kFallbackMask;
+
+    // The first field out of range gets its error box, usage follows, and nothing
+    // is started.
+    const Fields f = ReadFields(text);
+    const bool affinityOk =
+        f.affinity.value >= 0 && (static_cast<uint32_t>(f.affinity.value) & systemMask) != 0;
+    const bool priorityOk = f.priority.value >= 1 && f.priority.value <= kHighestPriority;
+    const bool delayOk = f.delay.value >= 0 && f.delay.value <= kLongestDelay;
+    if (!affinityOk || !priorityOk || !delayOk) {
+        const MessageKind refused = !affinityOk   ? BadAffinity
+                                    : !priorityOk ? BadPriority
+                                                  : BadDelay;
+        FUZZ_CHECK(calls.size() == next + 2 && IsBox(calls[next], refused) &&
+                   IsBox(calls[next + 1], Usage));
+        return 0;
+    }
+    CheckStarted(calls, next, text, textEnd, f, systemMask, script);
     return 0;
 }

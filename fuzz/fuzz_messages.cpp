@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "facts.h"
 #include "fuzz_input.h"
 #include "messages.h"
 #include "test_platform.h"
@@ -14,24 +15,26 @@ namespace {
 
 using test_platform::Function;
 
-constexpr char kLaunchFailedHead[] = "Error:\n\nCreateProcess() failed, trying to run:\n\"";
+// The whole text of each kind's box; a failed launch's has the detail inside.
+const char* FactText(int kind) {
+    switch (kind) {
+        case NoSystemMask:
+            return facts::no_system_mask;
+        case BadAffinity:
+            return facts::bad_affinity;
+        case BadPriority:
+            return facts::bad_priority;
+        case BadDelay:
+            return facts::bad_delay;
+        case LaunchFailed:
+            return nullptr;
+        default:
+            return facts::usage;
+    }
+}
 
 bool StartsWith(const char* text, const char* head) {
     return std::strncmp(text, head, std::strlen(head)) == 0;
-}
-
-const char* Heading(int kind) {
-    switch (kind) {
-        case 1:
-            return "Warning:\n\n";
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-            return "Error:\n\n";
-        default:
-            return "USAGE:\t";
-    }
 }
 
 }  // namespace
@@ -63,18 +66,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(length >= 0 && length <= kMessageCapacity - 1);
     FUZZ_CHECK(std::memchr(text, '\0', kMessageCapacity) != nullptr);
     FUZZ_CHECK(static_cast<size_t>(length) == std::strlen(text));
-    FUZZ_CHECK(StartsWith(text, Heading(kind)));
-    if (kind == LaunchFailed) {
-        // Head, as much of the detail as fits (all of it when it fits), closing quote.
-        const size_t headLength = std::strlen(kLaunchFailedHead);
-        FUZZ_CHECK(StartsWith(text, kLaunchFailedHead));
-        FUZZ_CHECK(static_cast<size_t>(length) >= headLength + 1 && text[length - 1] == '"');
-        const size_t shown = length - headLength - 1;
+    if (kind != LaunchFailed) {
+        FUZZ_CHECK(std::strcmp(text, FactText(kind)) == 0);
+    } else {
+        // Head, as much of the detail as fits (all of it when it fits), tail.
+        const size_t headLength = std::strlen(facts::launch_failed_head);
+        const size_t tailLength = std::strlen(facts::launch_failed_tail);
+        FUZZ_CHECK(StartsWith(text, facts::launch_failed_head));
+        FUZZ_CHECK(static_cast<size_t>(length) >= headLength + tailLength);
+        FUZZ_CHECK(std::strcmp(text + length - tailLength, facts::launch_failed_tail) == 0);
+        const size_t shown = length - headLength - tailLength;
         const size_t detailLength = detail.length();
         FUZZ_CHECK(shown <= detailLength);
         FUZZ_CHECK(std::memcmp(text + headLength, detail.data(), shown) == 0);
-        if (detailLength <= kMessageCapacity - 1 - headLength - 1) {
+        if (detailLength <= kMessageCapacity - 1 - headLength - tailLength) {
             FUZZ_CHECK(shown == detailLength);
+        } else {
+            FUZZ_CHECK(length == kMessageCapacity - 1);  // cut only as far as needed
         }
     }
     const std::string composed(text);
@@ -89,12 +97,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const test_platform::Call& call : calls) {
         FUZZ_CHECK(call.function == Function::MessageBoxA);
         FUZZ_CHECK(call.process == nullptr);
-        FUZZ_CHECK(call.caption == kMessageCaption);
+        FUZZ_CHECK(call.caption == facts::caption);
         FUZZ_CHECK(call.value == kMessageStyle);
     }
     FUZZ_CHECK(calls[0].text == composed);
     if (isError) {
-        FUZZ_CHECK(StartsWith(calls[1].text.c_str(), "USAGE:\t"));
+        FUZZ_CHECK(calls[1].text == facts::usage);
     }
     return 0;
 }

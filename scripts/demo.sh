@@ -73,14 +73,19 @@ if ! grep -q '^end ' "$probe_out" 2>/dev/null; then
 fi
 
 # --- 5. Tell what the target saw --------------------------------------------------
+# "<level> <class>" lines for the priority levels 1 to 6, from the tests' facts file.
+levels=$(python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import textdata
+for level, value in sorted(textdata.priority_classes().items()): print(level, hex(value))' \
+    "$root/tests")
+class_of() { awk -v level="$1" '$1 == level { print $2 }' <<<"$levels"; }
 class_name() {
-    case $1 in
-        0x40) echo "idle" ;;
-        0x4000) echo "below normal" ;;
-        0x20) echo "normal" ;;
-        0x8000) echo "above normal" ;;
-        0x80) echo "high" ;;
-        0x100) echo "realtime" ;;
+    case $(awk -v class="$1" '$2 == class { print $1 }' <<<"$levels") in
+        1) echo "idle" ;;
+        2) echo "below normal" ;;
+        3) echo "normal" ;;
+        4) echo "above normal" ;;
+        5) echo "high" ;;
+        6) echo "realtime" ;;
         *) echo "unknown" ;;
     esac
 }
@@ -113,9 +118,8 @@ else
 fi
 
 # --- 6. Did kelvor do what was asked? ----------------------------------------------
-declare -A classes=([1]=0x40 [2]=0x4000 [3]=0x20 [4]=0x8000 [5]=0x80 [6]=0x100)
 want_mask=$(printf '0x%08x' $((affinity & system_mask)))
-want_class=${classes[$priority]}
+want_class=$(class_of "$priority")
 say ""
 say "Asked for: affinity $affinity AND system mask = $want_mask, priority $priority = class $want_class, after $delay ms."
 ok=1

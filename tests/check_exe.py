@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Checks what Windows reads from kelvor.exe besides its code.
 
-    check_exe.py <exe> --version 4.443 --license LICENSE --imports KERNEL32.dll[,...]
+    check_exe.py <exe> --license LICENSE --imports KERNEL32.dll[,...]
 
 No Windows machine tells us when these are wrong, and Wine forgives most of it:
-- a PE32 Windows GUI program for i386 with ASLR (and its relocations), DEP and
-  Terminal Server awareness, importing exactly the DLLs named;
+- a PE32 Windows GUI program for i386 with ASLR (and its relocations), DEP,
+  Terminal Server awareness and no SEH handlers, importing exactly the DLLs named;
 - one manifest (type 24, id 1): well-formed XML with its own assemblyIdentity,
   no repeated element (Windows refuses to start an exe with either fault), and
   the settings kelvor relies on;
 - a version resource whose numbers and strings match the release and LICENSE.
+The release number is the tests' own, from tests/data/facts.def.
 Exit code 0 when everything holds; otherwise each fault is printed and it is 1.
 """
 
@@ -17,6 +18,8 @@ import argparse
 import struct
 import sys
 import xml.etree.ElementTree as ET
+
+from textdata import facts
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
@@ -45,7 +48,7 @@ MANIFEST_SETTINGS = [
                         ("version", "6.0.0.0"), ("processorArchitecture", "*"),
                         ("publicKeyToken", "6595b64144ccf1df"), ("language", "*")]]
 
-IMAGE_DLLCHARACTERISTICS = {"DYNAMIC_BASE": 0x40, "NX_COMPAT": 0x100,
+IMAGE_DLLCHARACTERISTICS = {"DYNAMIC_BASE": 0x40, "NX_COMPAT": 0x100, "NO_SEH": 0x400,
                             "TERMINAL_SERVER_AWARE": 0x8000}
 faults = []
 
@@ -178,7 +181,8 @@ def check_version_info(info, version, copyright_line):
                for key, value, _ in tables.get("040904B0", [])}
     description = strings.pop("FileDescription", "")
     expect(description and "\n" not in description, "FileDescription: one short line")
-    want = {"ProductName": "kelvor", "FileVersion": version, "ProductVersion": version,
+    want = {"CompanyName": "The kelvor developers", "ProductName": "kelvor",
+            "InternalName": "kelvor", "FileVersion": version, "ProductVersion": version,
             "OriginalFilename": "kelvor.exe", "LegalCopyright": copyright_line}
     expect(strings == want, f"version strings {strings}, want {want}")
     translation = [value for key, value, _ in blocks.get("VarFileInfo", [])
@@ -189,10 +193,10 @@ def check_version_info(info, version, copyright_line):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("exe")
-    parser.add_argument("--version", required=True)
     parser.add_argument("--license", required=True)
     parser.add_argument("--imports", required=True)
     args = parser.parse_args()
+    version = facts()["release"].decode("ascii")
     data = open(args.exe, "rb").read()
     image = Image(data)
 
@@ -210,18 +214,18 @@ def main():
     manifests = {key: value for key, value in resources.items() if key[0] == 24}
     if expect(list(manifests) and [key[:2] for key in manifests] == [(24, 1)],
               f"manifests {list(manifests)}, want one of type 24, id 1"):
-        check_manifest(next(iter(manifests.values())), args.version)
+        check_manifest(next(iter(manifests.values())), version)
     infos = [value for key, value in resources.items() if key[:2] == (16, 1)]
     copyright_line = next(line.strip() for line in open(args.license)
                           if line.startswith("Copyright"))
     if expect(len(infos) == 1, f"{len(infos)} version resources, want 1"):
-        check_version_info(infos[0], args.version, copyright_line)
+        check_version_info(infos[0], version, copyright_line)
 
     for fault in faults:
         print(f"check_exe: {fault}")
     if not faults:
         print(f"check_exe: {args.exe}: {len(data)} bytes, imports {', '.join(imports)}, "
-              f"manifest and version {args.version} as expected")
+              f"manifest and version {version} as expected")
     return 1 if faults else 0
 
 

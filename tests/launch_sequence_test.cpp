@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "messages.h"
+#include "facts.h"
 #include "test_platform.h"
 
 namespace {
@@ -19,55 +19,59 @@ struct Started {
     const char* commandLine;  // the tail of the argument text the target is started with
     uint32_t delay;
     uint32_t mask;
-    uint32_t priorityClass;
+    int priority;  // the level, 1 to 6; facts.def has the class it sets
 };
 
 struct LaunchRun {
     const char* argumentText;
-    std::vector<MessageKind> boxes;  // in the order shown, usage boxes included
+    std::vector<std::string> boxes;  // texts in the order shown, usage boxes included
     std::optional<Started> started;
     uint32_t systemMask = 0xF;
     bool systemMaskKnown = true;
 };
 
-const std::vector<MessageKind> kBadAffinity{BadAffinity, Usage};
-const std::vector<MessageKind> kBadPriority{BadPriority, Usage};
-const std::vector<MessageKind> kBadDelay{BadDelay, Usage};
+const std::vector<std::string> kUsage{facts::usage};
+const std::vector<std::string> kNoSystemMask{facts::no_system_mask};
+const std::vector<std::string> kBadAffinity{facts::bad_affinity, facts::usage};
+const std::vector<std::string> kBadPriority{facts::bad_priority, facts::usage};
+const std::vector<std::string> kBadDelay{facts::bad_delay, facts::usage};
+const std::vector<std::string> kWarningThenBadAffinity{facts::no_system_mask, facts::bad_affinity,
+                                                       facts::usage};
 
 const LaunchRun kRuns[] = {
     // Nothing to do: usage alone, nothing started.
-    {nullptr, {Usage}, {}},
-    {"", {Usage}, {}},
-    {"3 3 0", {Usage}, {}},
-    {"3 3 0   ", {Usage}, {}},
+    {nullptr, kUsage, {}},
+    {"", kUsage, {}},
+    {"3 3 0", kUsage, {}},
+    {"3 3 0   ", kUsage, {}},
     // Affinity: bit 31 is negative; the mask must name an available processor.
     {"0 3 0 x", kBadAffinity, {}},
     {"2147483648 3 0 x", kBadAffinity, {}},
     {"-1 3 0 x", kBadAffinity, {}},
-    {"255 3 0 x", {}, Started{"x", 0, 0x3, 0x20}, 0x3},
+    {"255 3 0 x", {}, Started{"x", 0, 0x3, 3}, 0x3},
     {"4 3 0 x", kBadAffinity, {}, 0x3},
-    {"15 3 0 x", {}, Started{"x", 0, 0x5, 0x20}, 0x5},
-    {"4294967297 3 0 x", {}, Started{"x", 0, 0x1, 0x20}},
+    {"15 3 0 x", {}, Started{"x", 0, 0x5, 3}, 0x5},
+    {"4294967297 3 0 x", {}, Started{"x", 0, 0x1, 3}},
     {"4294967296 3 0 x", kBadAffinity, {}},
     {"+INF 3 0 x", kBadAffinity, {}},
     {"notepad", kBadAffinity, {}},
     // Without a system mask the low 30 bits stand in, after a warning shown first.
-    {"1073741824 3 0 x", {NoSystemMask, BadAffinity, Usage}, {}, 0, false},
-    {"1 3 0 x", {NoSystemMask}, Started{"x", 0, 0x1, 0x20}, 0, false},
-    {"4294967295 3 0 x", {NoSystemMask, BadAffinity, Usage}, {}, 0, false},
-    {"1073741823 3 0 x", {NoSystemMask}, Started{"x", 0, 0x3FFFFFFF, 0x20}, 0xFFFF, false},
+    {"1073741824 3 0 x", kWarningThenBadAffinity, {}, 0, false},
+    {"1 3 0 x", kNoSystemMask, Started{"x", 0, 0x1, 3}, 0, false},
+    {"4294967295 3 0 x", kWarningThenBadAffinity, {}, 0, false},
+    {"1073741823 3 0 x", kNoSystemMask, Started{"x", 0, 0x3FFFFFFF, 3}, 0xFFFF, false},
     // Priority levels and their classes.
-    {"1 1 0 x", {}, Started{"x", 0, 1, 0x40}},
-    {"1 2 0 x", {}, Started{"x", 0, 1, 0x4000}},
-    {"1 3 0 x", {}, Started{"x", 0, 1, 0x20}},
-    {"1 4 0 x", {}, Started{"x", 0, 1, 0x8000}},
-    {"1 5 0 x", {}, Started{"x", 0, 1, 0x80}},
-    {"1 6 0 x", {}, Started{"x", 0, 1, 0x100}},
+    {"1 1 0 x", {}, Started{"x", 0, 1, 1}},
+    {"1 2 0 x", {}, Started{"x", 0, 1, 2}},
+    {"1 3 0 x", {}, Started{"x", 0, 1, 3}},
+    {"1 4 0 x", {}, Started{"x", 0, 1, 4}},
+    {"1 5 0 x", {}, Started{"x", 0, 1, 5}},
+    {"1 6 0 x", {}, Started{"x", 0, 1, 6}},
     {"1 0 0 x", kBadPriority, {}},
     {"1 7 0 x", kBadPriority, {}},
     {"1 notepad", kBadPriority, {}},
     // Delay: 0 to 60000 inclusive.
-    {"1 3 60000 x", {}, Started{"x", 60000, 1, 0x20}},
+    {"1 3 60000 x", {}, Started{"x", 60000, 1, 3}},
     {"1 3 60001 x", kBadDelay, {}},
     {"1 3 -1 x", kBadDelay, {}},
     {"1 3 1e400 x", kBadDelay, {}},
@@ -75,28 +79,17 @@ const LaunchRun kRuns[] = {
     {"0 9 99999 x", kBadAffinity, {}},
     {"1 9 99999 x", kBadPriority, {}},
     // Where the fields end decides where the command line begins.
-    {"1 3 0notepad", {}, Started{"notepad", 0, 1, 0x20}},
-    {"1 3 5explorer", {}, Started{"xplorer", 5, 1, 0x20}},
-    {"1 3 notepad", {}, Started{"notepad", 0, 1, 0x20}},
-    {"1 3 x notepad", {}, Started{"x notepad", 0, 1, 0x20}},
-    {"3.9 6.5 -0.5 x", {}, Started{"x", 0, 3, 0x100}},
-    {"1 3 0   notepad", {}, Started{"notepad", 0, 1, 0x20}},
-    {"1 3 0\tnotepad", {}, Started{"\tnotepad", 0, 1, 0x20}},
+    {"1 3 0notepad", {}, Started{"notepad", 0, 1, 3}},
+    {"1 3 5explorer", {}, Started{"xplorer", 5, 1, 3}},
+    {"1 3 notepad", {}, Started{"notepad", 0, 1, 3}},
+    {"1 3 x notepad", {}, Started{"x notepad", 0, 1, 3}},
+    {"3.9 6.5 -0.5 x", {}, Started{"x", 0, 3, 6}},
+    {"1 3 0   notepad", {}, Started{"notepad", 0, 1, 3}},
+    {"1 3 0\tnotepad", {}, Started{"\tnotepad", 0, 1, 3}},
     {"3 4 500 \"C:\\My Tools\\app.exe\" /x",
      {},
-     Started{"\"C:\\My Tools\\app.exe\" /x", 500, 3, 0x8000}},
+     Started{"\"C:\\My Tools\\app.exe\" /x", 500, 3, 4}},
 };
-
-std::vector<std::string> ExpectedBoxTexts(const std::vector<MessageKind>& kinds,
-                                          const char* detail) {
-    std::vector<std::string> texts;
-    for (MessageKind kind : kinds) {
-        char text[kMessageCapacity];
-        ComposeMessage(kind, detail, text);
-        texts.push_back(text);
-    }
-    return texts;
-}
 
 void ExpectStartedAsWindowsExpects(const Call& create, char* argumentText,
                                    const char* commandLine) {
@@ -138,7 +131,7 @@ TEST(LaunchSequence, RunsThroughWinMainAsTheTableSays) {
                              Function::SetProcessAffinityMask, Function::SetPriorityClass});
         }
         ASSERT_EQ(test_platform::Functions(), expected);
-        EXPECT_EQ(test_platform::BoxTexts(), ExpectedBoxTexts(run.boxes, nullptr));
+        EXPECT_EQ(test_platform::BoxTexts(), run.boxes);
 
         const std::vector<Call>& calls = test_platform::Calls();
         if (!expected.empty() && expected[0] == Function::GetCurrentProcess) {
@@ -151,7 +144,7 @@ TEST(LaunchSequence, RunsThroughWinMainAsTheTableSays) {
             EXPECT_EQ(calls[n - 2].process, script.targetProcess);
             EXPECT_EQ(calls[n - 2].value, run.started->mask);
             EXPECT_EQ(calls[n - 1].process, script.targetProcess);
-            EXPECT_EQ(calls[n - 1].value, run.started->priorityClass);
+            EXPECT_EQ(calls[n - 1].value, facts::kPriorityClasses[run.started->priority - 1]);
         }
     }
 }
@@ -172,9 +165,9 @@ TEST(LaunchSequence, FailedLaunchShowsTheCommandLineAndSleepsNot) {
                                   "\"C:\\no such\\app.exe\" -x ");
     EXPECT_EQ(
         test_platform::BoxTexts(),
-        (std::vector<std::string>{
-            "Error:\n\nCreateProcess() failed, trying to run:\n\"\"C:\\no such\\app.exe\" -x \"",
-            ExpectedBoxTexts({Usage}, nullptr)[0]}));
+        (std::vector<std::string>{std::string(facts::launch_failed_head) +
+                                      "\"C:\\no such\\app.exe\" -x " + facts::launch_failed_tail,
+                                  facts::usage}));
 }
 
 // Results of the affinity and priority calls are not looked at: nothing is shown.

@@ -2,23 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "facts.h"
 #include "test_platform.h"
 
 namespace {
 
 using test_platform::Function;
 
-const std::string kUsage =
-    "USAGE:\tkelvor.exe <affinity> <priority> <delay> <cmdl>\n\n"
-    "Where:\taffinity:\tA (decimal) mask specifying which CPUs to use\n"
-    "      \tpriority:\tProcess priority from 1 to 6 (1=idle, 6=realtime)\n"
-    "      \tdelay:   \tDelay in ms before setting the affinity and priority\n"
-    "      \tcmdl:     \tThe command line of the target program ";
+const std::string kUsage = facts::usage;
+const std::string kLaunchFailedHead = facts::launch_failed_head;
+const std::string kLaunchFailedTail = facts::launch_failed_tail;
+constexpr uint32_t kTopmostOkBox = 0x40000;  // MB_TOPMOST | MB_OK, no icon
 
-const std::string kLaunchFailedHead = "Error:\n\nCreateProcess() failed, trying to run:\n\"";
+std::string LaunchFailedText(const std::string& detail) {
+    return kLaunchFailedHead + detail + kLaunchFailedTail;
+}
 
 struct Box {
     MessageKind kind;
@@ -29,39 +31,21 @@ struct Box {
 
 const Box kBoxes[] = {
     {Usage, nullptr, kUsage, false},
-    {NoSystemMask, nullptr,
-     "Warning:\n\nUnable to obtain system affinity mask, no checking\n"
-     "of the user-specified affinity mask will occur",
-     false},
-    {BadAffinity, nullptr,
-     "Error:\n\nThe specified affinity mask does not include any available CPUs:\n"
-     "    1 = cpu0       \t4 = cpu2       \t7 = cpu0, cpu1, cpu2\n"
-     "    2 = cpu1       \t5 = cpu0, cpu2 \t8 = cpu3\n"
-     "    3 = cpu0, cpu1 \t6 = cpu1, cpu2 \tetc.",
-     true},
-    {BadPriority, nullptr,
-     "Error:\n\nYou must specify a priority between 1 and 6:\n"
-     "    1 = Idle/Low         \t4 = Above Normal\n"
-     "    2 = Below Normal     \t5 = High\n"
-     "    3 = Normal           \t6 = Realtime (Dangerous!)\n",
-     true},
-    {BadDelay, nullptr,
-     "Error:\n\nYou must specify a delay between 0 and\n60,000 (0 = none, 60,000 = one minute)",
-     true},
-    {LaunchFailed, "notepad x.txt", kLaunchFailedHead + "notepad x.txt\"", true},
-    {LaunchFailed, "", kLaunchFailedHead + "\"", true},
-    {LaunchFailed, nullptr, kLaunchFailedHead + "\"", true},
+    {NoSystemMask, nullptr, facts::no_system_mask, false},
+    {BadAffinity, nullptr, facts::bad_affinity, true},
+    {BadPriority, nullptr, facts::bad_priority, true},
+    {BadDelay, nullptr, facts::bad_delay, true},
+    {LaunchFailed, "notepad x.txt", LaunchFailedText("notepad x.txt"), true},
+    {LaunchFailed, "", LaunchFailedText(""), true},
+    {LaunchFailed, nullptr, LaunchFailedText(""), true},
     // Details are shown unchanged, quotes and all.
     {LaunchFailed, "\"C:\\My Tools\\app.exe\" /x\t\xE9",
-     kLaunchFailedHead + "\"C:\\My Tools\\app.exe\" /x\t\xE9\"", true},
+     LaunchFailedText("\"C:\\My Tools\\app.exe\" /x\t\xE9"), true},
     // A kind outside 0..5 shows the usage text alone, and ignores any detail.
     {static_cast<MessageKind>(7), "x", kUsage, false},
     {static_cast<MessageKind>(-1), nullptr, kUsage, false},
     {static_cast<MessageKind>(INT32_MIN), nullptr, kUsage, false},
-    {NoSystemMask, "ignored",
-     "Warning:\n\nUnable to obtain system affinity mask, no checking\n"
-     "of the user-specified affinity mask will occur",
-     false},
+    {NoSystemMask, "ignored", facts::no_system_mask, false},
 };
 
 TEST(Messages, EachKindShowsItsTextThenUsageAfterAnError) {
@@ -78,10 +62,20 @@ TEST(Messages, EachKindShowsItsTextThenUsageAfterAnError) {
         for (const test_platform::Call& call : test_platform::Calls()) {
             ASSERT_EQ(call.function, Function::MessageBoxA);
             EXPECT_EQ(call.process, nullptr);
-            EXPECT_EQ(call.caption, "KELVOR v4.443");
-            EXPECT_EQ(call.value, 0x40000u);
+            EXPECT_EQ(call.caption, facts::caption);
+            EXPECT_EQ(call.value, kTopmostOkBox);
         }
     }
+}
+
+// The caption names the release: the two facts cannot drift apart, and the
+// launcher's caption is that one.
+TEST(Messages, CaptionEndsWithTheReleaseNumber) {
+    const std::string caption = facts::caption;
+    const std::string release = std::string("v") + facts::release;
+    ASSERT_GT(caption.size(), release.size());
+    EXPECT_EQ(caption.substr(caption.size() - release.size()), release);
+    EXPECT_EQ(std::string(kMessageCaption), caption);
 }
 
 TEST(Messages, UsageTextIs313Characters) {
@@ -104,7 +98,7 @@ TEST(Messages, LongLaunchDetailIsCutToFit) {
         std::memset(text, '#', sizeof(text));
         const int length = ComposeMessage(LaunchFailed, detail.c_str(), text);
 
-        const std::string expected = kLaunchFailedHead + detail.substr(0, c.shownDetail) + "\"";
+        const std::string expected = LaunchFailedText(detail.substr(0, c.shownDetail));
         EXPECT_EQ(length, static_cast<int>(expected.size()));
         EXPECT_EQ(std::string(text), expected);
         EXPECT_LE(length, kMessageCapacity - 1);

@@ -2,7 +2,7 @@
 """End-to-end tests of the real kelvor.exe under Wine.
 
 Each case starts kelvor through raw_runner.exe with an exact raw command line,
-while box_reader.exe reads and closes every "KELVOR v4.443" message box, and
+while box_reader.exe reads and closes every message box with kelvor's caption, and
 (where kelvor should start a target) probe.exe is the target and reports the
 command line it got and when its affinity mask and priority class changed.
 
@@ -28,61 +28,32 @@ import time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent))
+from textdata import facts, priority_classes, unescape  # noqa: E402  (tests/textdata.py)
 
-# The message texts, byte for byte.
-USAGE = (b"USAGE:\tkelvor.exe <affinity> <priority> <delay> <cmdl>\n\n"
-         b"Where:\taffinity:\tA (decimal) mask specifying which CPUs to use\n"
-         b"      \tpriority:\tProcess priority from 1 to 6 (1=idle, 6=realtime)\n"
-         b"      \tdelay:   \tDelay in ms before setting the affinity and priority\n"
-         b"      \tcmdl:     \tThe command line of the target program ")
-NO_SYSTEM_MASK = (b"Warning:\n\n"
-                  b"Unable to obtain system affinity mask, no checking\n"
-                  b"of the user-specified affinity mask will occur")
-BAD_AFFINITY = (b"Error:\n\n"
-                b"The specified affinity mask does not"
-                b" include any available CPUs:\n"
-                b"    1 = cpu0       \t4 = cpu2       \t7 = cpu0, cpu1, cpu2\n"
-                b"    2 = cpu1       \t5 = cpu0, cpu2 \t8 = cpu3\n"
-                b"    3 = cpu0, cpu1 \t6 = cpu1, cpu2 \tetc.")
-BAD_PRIORITY = (b"Error:\n\n"
-                b"You must specify a priority between 1 and 6:\n"
-                b"    1 = Idle/Low         \t4 = Above Normal\n"
-                b"    2 = Below Normal     \t5 = High\n"
-                b"    3 = Normal           \t6 = Realtime (Dangerous!)\n")
-BAD_DELAY = (b"Error:\n\n"
-             b"You must specify a delay between 0 and\n"
-             b"60,000 (0 = none, 60,000 = one minute)")
+# The caption and the message texts, byte for byte, from tests/data/facts.def.
+FACTS = facts()
+CAPTION = FACTS["caption"]
+USAGE = FACTS["usage"]
+NO_SYSTEM_MASK = FACTS["no_system_mask"]
+BAD_AFFINITY = FACTS["bad_affinity"]
+BAD_PRIORITY = FACTS["bad_priority"]
+BAD_DELAY = FACTS["bad_delay"]
 
 
 def launch_failed(detail: bytes) -> bytes:
-    return b"Error:\n\nCreateProcess() failed, trying to run:\n\"" + detail + b"\""
+    return FACTS["launch_failed_head"] + detail + FACTS["launch_failed_tail"]
 
 
-PRIORITY_CLASS = {1: 0x40, 2: 0x4000, 3: 0x20, 4: 0x8000, 5: 0x80, 6: 0x100}
-NORMAL_PRIORITY_CLASS = 0x20
+# Priority level -> the class it sets; 3 (normal) is also what a target inherits.
+PRIORITY_CLASS = priority_classes()
+NORMAL_PRIORITY_CLASS = PRIORITY_CLASS[3]
+ABOVE_NORMAL_PRIORITY_CLASS = PRIORITY_CLASS[4]
+HIGH_PRIORITY_CLASS = PRIORITY_CLASS[5]
 
 
 def wine_path(path: Path) -> str:
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
-
-
-def unescape(text: str) -> bytes:
-    """Inverse of box_reader's escaping."""
-    out = bytearray()
-    i = 0
-    simple = {"\\": b"\\", "n": b"\n", "t": b"\t", "r": b"\r", "|": b"|"}
-    while i < len(text):
-        c = text[i]
-        if c != "\\":
-            out += c.encode("latin-1")
-            i += 1
-        elif text[i + 1] == "x":
-            out.append(int(text[i + 2:i + 4], 16))
-            i += 4
-        else:
-            out += simple[text[i + 1]]
-            i += 2
-    return bytes(out)
 
 
 def is_v6_comctl32(path: str, arch: str = "x86") -> bool:
@@ -203,7 +174,8 @@ class Env:
         self.readers += 1
         self.boxes_file = self.work / f"boxes-{os.getpid()}-{self.readers}.txt"
         self.boxes_file.unlink(missing_ok=True)
-        self.reader = self.wine(self.box_reader, wine_path(self.boxes_file), 1000000, 3600000)
+        self.reader = self.wine(self.box_reader, CAPTION.decode("ascii"),
+                                wine_path(self.boxes_file), 1000000, 3600000)
         deadline = time.monotonic() + 120
         while "ready" not in (self.boxes_file.read_text("latin-1")
                               if self.boxes_file.exists() else ""):
@@ -415,7 +387,7 @@ def group_launch_failed(env: Env, c: Checks):
     assert len(long_target) == 5000
     r = env.run(b"kelvor.exe 1 3 0 " + long_target, expect_probe=False)
     texts = [b["text"] for b in r["boxes"]]
-    prefix = launch_failed(b"")[:-1]
+    prefix = FACTS["launch_failed_head"]
     c.check("5,000-character target: two boxes", len(texts) == 2, f"{len(texts)} boxes")
     if len(texts) == 2:
         first = texts[0]
@@ -441,7 +413,8 @@ def group_no_system_mask(env: Env, c: Checks):
     c.target("no system mask, affinity 1", r, env.probe_cmd())
     if r["probe"]:
         c.check("no system mask, affinity 1: target gets mask 1 and above-normal class",
-                final_state(r["probe"]) == (1, 0x8000), str(final_state(r["probe"])))
+                final_state(r["probe"]) == (1, ABOVE_NORMAL_PRIORITY_CLASS),
+                str(final_state(r["probe"])))
     c.exit_zero("no system mask, affinity 1", r)
 
 
@@ -557,7 +530,7 @@ def group_timing(env: Env, c: Checks):
         if not c.check(f"{name}: target started", probe is not None, str(r["dir"])):
             continue
         c.check(f"{name}: target ends with mask 1 and high class",
-                final_state(probe) == (1 & system, 0x80), str(final_state(probe)))
+                final_state(probe) == (1 & system, HIGH_PRIORITY_CLASS), str(final_state(probe)))
         changes = probe["changes"]
         frequency = probe["qpc_frequency"]
         launch = int(r["run"]["launch_qpc"])
@@ -590,7 +563,8 @@ def group_timing(env: Env, c: Checks):
                 probe["initial"] == {"affinity": system, "priority": NORMAL_PRIORITY_CLASS},
                 str(probe["initial"]))
         c.check(f"{name}: mask and class each changed once, to the asked values",
-                len(changes) <= 2 and final_state(probe) == (1 & system, 0x80), str(changes))
+                len(changes) <= 2 and final_state(probe) == (1 & system, HIGH_PRIORITY_CLASS),
+                str(changes))
 
 
 def group_delay_60000(env: Env, c: Checks):
@@ -620,7 +594,7 @@ def unicode_launch(env: Env, c: Checks, target: Path, bits: int):
         c.check(f"{name}: target is a {bits}-bit process", probe.get("bits") == bits,
                 str(probe.get("bits")))
         c.check(f"{name}: target ends with mask 1 and high class",
-                final_state(probe) == (1 & system, 0x80), str(final_state(probe)))
+                final_state(probe) == (1 & system, HIGH_PRIORITY_CLASS), str(final_state(probe)))
     c.exit_zero(name, r)
 
 
@@ -662,7 +636,8 @@ def group_wow64(env: Env, c: Checks):
         c.check(f"{name}: target is a 64-bit process", probe.get("bits") == 64,
                 str(probe.get("bits")))
         c.check(f"{name}: target ends with mask 3 AND 0x{system:x} and above-normal class",
-                final_state(probe) == (3 & system, 0x8000), str(final_state(probe)))
+                final_state(probe) == (3 & system, ABOVE_NORMAL_PRIORITY_CLASS),
+                str(final_state(probe)))
     c.exit_zero(name, r)
     unicode_launch(env, c, env.unicode_target("probe64.exe"), 64)
     unicode_launch_failed(env, c)

@@ -1,8 +1,9 @@
 // box_reader.exe: reads and closes kelvor's message boxes, in the order they appear.
 //
-//   box_reader.exe <output file> <count> <timeout ms> [<hold ms>]
+//   box_reader.exe <caption> <output file> <count> <timeout ms> [<hold ms>]
 //
-// It looks about every 10 ms for a top-level window captioned "KELVOR v4.443",
+// It looks about every 10 ms for a top-level window with exactly this caption
+// (kelvor's, which the caller takes from tests/data/facts.def),
 // records the box's message text (the static control with id 0xFFFF) read both as
 // ANSI and as Unicode, its screen rectangle, whether it is topmost, the texts of its
 // buttons and which comctl32.dll the box's process has loaded (the common-controls
@@ -36,7 +37,6 @@
 
 namespace {
 
-constexpr char kCaption[] = "KELVOR v4.443";
 constexpr int kTextId = 0xFFFF;
 
 std::string Escape(const char* text, int length, bool spaceAsHex = false) {
@@ -124,15 +124,17 @@ std::string Comctl32Paths(HWND window) {
 }
 
 struct FindState {
+    const char* caption;
     std::vector<HWND> found;
 };
 
 BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
-    char caption[64];
+    auto* state = reinterpret_cast<FindState*>(param);
+    char caption[256];
     const int length = GetWindowTextA(window, caption, sizeof caption);
-    if (length == static_cast<int>(sizeof kCaption) - 1 && strcmp(caption, kCaption) == 0 &&
+    if (length == lstrlenA(state->caption) && strcmp(caption, state->caption) == 0 &&
         IsWindowVisible(window)) {
-        reinterpret_cast<FindState*>(param)->found.push_back(window);
+        state->found.push_back(window);
     }
     return TRUE;
 }
@@ -155,17 +157,19 @@ BOOL CALLBACK CollectButton(HWND child, LPARAM param) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        fprintf(stderr, "usage: box_reader <output file> <count> <timeout ms> [<hold ms>]\n");
+    if (argc < 5) {
+        fprintf(stderr,
+                "usage: box_reader <caption> <output file> <count> <timeout ms> [<hold ms>]\n");
         return 2;
     }
-    FILE* out = fopen(argv[1], "wb");
+    const char* caption = argv[1];
+    FILE* out = fopen(argv[2], "wb");
     if (out == nullptr) {
         return 3;
     }
-    const int wanted = atoi(argv[2]);
-    const DWORD timeoutMs = static_cast<DWORD>(atol(argv[3]));
-    const DWORD holdMs = argc > 4 ? static_cast<DWORD>(atol(argv[4])) : 0;
+    const int wanted = atoi(argv[3]);
+    const DWORD timeoutMs = static_cast<DWORD>(atol(argv[4]));
+    const DWORD holdMs = argc > 5 ? static_cast<DWORD>(atol(argv[5])) : 0;
     const DWORD started = GetTickCount();
 
     fputs("format kelvor-boxes 1\nready\n", out);
@@ -176,7 +180,7 @@ int main(int argc, char** argv) {
     std::vector<wchar_t> wideText(65536);
     int count = 0;
     while (count < wanted && GetTickCount() - started < timeoutMs) {
-        FindState state;
+        FindState state{caption, {}};
         EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&state));
         bool any = false;
         for (HWND box : state.found) {
