@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -82,11 +83,12 @@ private:
 
 }  // namespace fuzz_input
 
-// Stops the run with a message; libFuzzer reports the input that led here.
-#define FUZZ_CHECK(condition)                                                               \
-    do {                                                                                    \
-        if (!(condition)) {                                                                 \
-            __builtin_printf("check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            __builtin_trap();                                                               \
-        }                                                                                   \
+// Stops the run with a message on stderr (unbuffered, so it survives the trap);
+// libFuzzer reports the input that led here.
+#define FUZZ_CHECK(condition)                                                                   \
+    do {                                                                                        \
+        if (!(condition)) {                                                                     \
+            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
+            __builtin_trap();                                                                   \
+        }                                                                                       \
     } while (0)

@@ -13,7 +13,7 @@ import sys
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 CORPUS = ROOT / "fuzz" / "corpus"
 sys.path.insert(0, str(ROOT / "tests"))
-from textdata import DATA, unescape  # noqa: E402
+from textdata import DATA, macro_rows, priority_classes, unescape  # noqa: E402
 
 
 def data_rows(name: str) -> list[list[str]]:
@@ -35,8 +35,8 @@ def main() -> None:
     # Reader (both reader targets): every table text, and texts that use the
     # long-run form to reach the scanning bound (0xFF, run character, run length
     # - 32752, text with 0xFE).
-    reader = [unescape(row[0]) for row in data_rows("reader_table.txt")]
-    reader += [
+    table = [unescape(row[0]) for row in data_rows("reader_table.txt")]
+    reader = table + [
         b"\xff0\x0d0.\xfe1",  # 0. and zeros up to the bound, then a 1
         b"\xff0\x0f+\xfe9",
         b"\xff \x00\xfe12",  # white space does not count
@@ -52,23 +52,28 @@ def main() -> None:
     ]
     write("reader", reader)
 
-    write("argument_text", [unescape(row[0]) for row in data_rows("command_lines.txt")])
+    cuts = macro_rows("command_lines.def", "KELVOR_CUT")
+    write("argument_text", [command_line for command_line, _ in cuts])
 
-    # Launch: flags, system mask, process mask, argument text. Each text with the
-    # mask 0xF, and again with its own mask where the row gives one.
+    # Launch: flags, system mask, process mask, argument text. The argument texts
+    # of the cut table, with the system mask known and not; every reader table
+    # text in one of the three fields in turn; every priority level.
+    def run(text: bytes, flags: int = 0, mask: int = 0xF) -> bytes:
+        return struct.pack("<BII", flags, mask, mask) + text
+
     runs = []
-    for row in data_rows("argument_texts.txt"):
-        text = unescape(row[0])
-        runs.append(struct.pack("<BII", 0, 0xF, 0xF) + text)
-        if len(row) > 1:
-            if row[2:] not in ([], ["unknown"]):
-                raise ValueError(f"argument_texts.txt: bad row {row!r}")
-            mask = int(row[1], 0)
-            flags = 1 if row[2:] else 0
-            runs.append(struct.pack("<BII", flags, mask, mask) + text)
-    runs.append(struct.pack("<BII", 2, 0xF, 0xF) + b"1 3 0 notepad x.txt")
-    runs.append(struct.pack("<BII", 12, 0x3, 0x3) + b"255 6 100 app")
-    runs.append(struct.pack("<BII", 16, 0xF, 0xF))
+    for _, text in cuts:
+        runs += [run(text), run(text, flags=1, mask=0)]
+    for i, number in enumerate(table):
+        fields = [b"1", b"3", b"0"]
+        fields[i % 3] = number
+        runs.append(run(b" ".join(fields) + b" x"))
+    runs += [run(b"1 %d 0 x" % level) for level in priority_classes()]
+    runs += [run(b"255 3 0 x", mask=0x3), run(b"4 3 0 x", mask=0x3),
+             run(b"1073741824 3 0 x", flags=1, mask=0)]
+    # A start that fails, affinity and class calls that fail, no argument text.
+    runs += [run(b"1 3 0 notepad x.txt", flags=2), run(b"255 6 100 app", flags=12, mask=0x3),
+             run(b"", flags=16)]
     write("launch", runs)
 
     # Messages: kind, flags, filler length, filler byte, detail.

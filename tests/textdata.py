@@ -1,8 +1,9 @@
-"""The tests' shared text data: the escapes their data files use, and the facts file.
+"""The tests' shared text data: one escape decoder, and the tables in tests/data/.
 
-Escapes (tests/data/*.txt, readnum's input, tests/data/facts.def): \\\\ backslash,
-\\t \\n \\v \\f \\r, \\" a double quote, \\| a bar (box_reader's output), \\xHH any byte; every other byte stands for
-itself.
+Escapes (the .txt tables, readnum's input, box_reader's output): \\\\ backslash,
+\\t \\n \\v \\f \\r, \\" a double quote, \\| a bar, \\xHH any byte; every other byte
+stands for itself. The .def files hold C macro rows that the C++ tests include
+and macro_rows() reads here, their texts in the same escapes.
 """
 
 import re
@@ -49,23 +50,40 @@ def escape(data: bytes) -> str:
     return "".join(out)
 
 
-_FACT = re.compile(r'KELVOR_FACT\((\w+),((?:\s*"(?:[^"\\\n]|\\.)*")+)\s*\)')
+_PIECES = r'(?:\s*"(?:[^"\\\n]|\\.)*")+'
 _PIECE = re.compile(r'"((?:[^"\\\n]|\\.)*)"')
-_PRIORITY = re.compile(r"KELVOR_PRIORITY_CLASS\((\d+), (0x[0-9A-Fa-f]+)\)")
+_ARGUMENT = re.compile(rf"\s*({_PIECES}|\w+)\s*(,|\))")
+
+
+def macro_rows(name: str, macro: str) -> list[tuple]:
+    """The arguments of each `macro(...)` that starts a line of tests/data/<name>:
+    quoted texts (adjacent pieces joined) as bytes, numbers as int, names as str."""
+    text = (DATA / name).read_text(encoding="utf-8")
+    rows = []
+    for start in re.finditer(rf"^{macro}\(", text, re.M):
+        position, row = start.end(), []
+        while True:
+            m = _ARGUMENT.match(text, position)
+            if m is None:
+                line = text.count("\n", 0, start.start()) + 1
+                raise ValueError(f"{name}:{line}: {macro} does not parse")
+            argument = m.group(1)
+            if argument.lstrip().startswith('"'):
+                row.append(b"".join(unescape(p) for p in _PIECE.findall(argument)))
+            else:
+                row.append(int(argument, 0) if argument[0].isdigit() else argument)
+            position = m.end()
+            if m.group(2) == ")":
+                break
+        rows.append(tuple(row))
+    return rows
 
 
 def facts() -> dict[str, bytes]:
     """The facts of tests/data/facts.def by name: release, caption, box texts."""
-    text = (DATA / "facts.def").read_text(encoding="utf-8")
-    found = {}
-    for m in _FACT.finditer(text):
-        found[m.group(1)] = b"".join(unescape(p) for p in _PIECE.findall(m.group(2)))
-    if len(found) != len(re.findall(r"^KELVOR_FACT\(", text, re.M)):
-        raise ValueError("facts.def: a KELVOR_FACT does not parse")
-    return found
+    return {name: value for name, value in macro_rows("facts.def", "KELVOR_FACT")}
 
 
 def priority_classes() -> dict[int, int]:
     """Priority level (1..6) -> the Win32 priority class it sets."""
-    text = (DATA / "facts.def").read_text(encoding="utf-8")
-    return {int(level): int(value, 16) for level, value in _PRIORITY.findall(text)}
+    return dict(macro_rows("facts.def", "KELVOR_PRIORITY_CLASS"))
