@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev python3 zip
     osslsigncode openssl
-    mingw-w64 wine wine64 wine32:i386 xvfb x11-utils xdotool imagemagick
+    mingw-w64 wine wine64 wine32:i386 fonts-wine xvfb x11-utils xdotool imagemagick
 )
 # wine64 is there for its native wineserver: where 32-bit programs run only under
 # emulation, that keeps Wine's server out of the emulator.

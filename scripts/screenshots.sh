@@ -3,40 +3,91 @@
 # draws it.
 #
 # Builds kelvor.exe, the test build whose system-mask query fails, and the box
-# reader; starts a private Wine session (tests/e2e/wine_session.sh) with Wine
-# drawing its own window frames; then for each box runs kelvor so that the box
-# appears, lets the box reader hold it open, photographs the Xvfb screen with
-# ImageMagick's import and crops the picture to the box's window rectangle (Wine
-# reports screen coordinates, which are the X root window's here).
+# reader in a build directory of its own (build/screenshots, or
+# $KELVOR_SCREENSHOTS_BUILD), so it never shares one with the test builds; starts
+# a private Wine session (tests/e2e/wine_session.sh) with Wine's own fonts, Wine
+# drawing its own window frames and message boxes as wide as their text; then for
+# each box runs kelvor so that the box appears, lets the box reader hold it open,
+# makes it the active window, photographs the Xvfb screen with ImageMagick's
+# import and crops the picture to the box's window rectangle (Wine reports screen
+# coordinates, which are the X root window's here).
 #
-# Needs: the mingw-w64 and Wine set-up of scripts/demo.sh, and imagemagick.
+# Needs: the mingw-w64 and Wine set-up of scripts/demo.sh, Wine's fonts
+# (fonts-wine), xdotool, xwininfo (x11-utils) and imagemagick.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out_dir=$root/docs
+build=${KELVOR_SCREENSHOTS_BUILD:-$root/build/screenshots}
 cd "$root"
 
-command -v import >/dev/null || {
-    echo "screenshots.sh needs ImageMagick's import (apt-get install imagemagick)" >&2
+for tool in import xdotool xwininfo; do
+    command -v "$tool" >/dev/null || {
+        echo "screenshots.sh needs $tool (apt-get install imagemagick xdotool x11-utils)" >&2
+        exit 1
+    }
+done
+# Wine draws the close cross as the letter "r" of its Marlett font and lays
+# dialogs out in its Tahoma; without them the boxes get a stand-in font.
+wine_fonts=""
+for dir in /usr/share/wine/fonts /usr/local/share/wine/fonts; do
+    if [ -f "$dir/marlett.ttf" ] && [ -f "$dir/tahoma.ttf" ]; then
+        wine_fonts=$dir
+        break
+    fi
+done
+[ -n "$wine_fonts" ] || {
+    echo "screenshots.sh needs Wine's fonts (apt-get install fonts-wine)" >&2
     exit 1
 }
-cmake --preset mingw-i686 >/dev/null
-cmake --build --preset mingw-i686 -j2 --target kelvor kelvor_no_system_mask box_reader >/dev/null
-build=$root/build/mingw-i686
+
+caption=$(python3 -c 'import sys; sys.path.insert(0, "tests"); import textdata
+sys.stdout.write(textdata.facts()["caption"].decode())')
+
+cmake --preset mingw-i686 -B "$build" >/dev/null
+cmake --build "$build" -j2 --target kelvor kelvor_no_system_mask box_reader >/dev/null
 kelvor=$build/kelvor.exe
 kelvor_no_mask=$build/tests/e2e/kelvor_no_system_mask.exe
 box_reader=$build/tests/e2e/box_reader.exe
 
 # shellcheck source=../tests/e2e/wine_session.sh
 source "$root/tests/e2e/wine_session.sh"
-wine_session_start
+# 32-bit, so system32 holds the 32-bit user32.dll that is changed below.
+KELVOR_WINE_ARCH=win32 wine_session_start
 trap wine_session_stop EXIT
 work=$KELVOR_WINE_DIR/shots
 mkdir -p "$work"
 
-# Wine draws caption and frame itself (there is no window manager on Xvfb).
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+# Debian's Wine 8 looks for its own fonts at "<data dir>\../fonts", a path it
+# cannot open, so it never loads them; in the prefix's Fonts folder it does.
+cp "$wine_fonts"/* "$WINEPREFIX/drive_c/windows/Fonts/"
+# Wine's message box wraps its text at 176 dialog units, the width of the text
+# control in its MSGBOX dialog template; on Windows the box grows with its text.
+# kelvor runs with this prefix's copy of Wine's user32.dll, whose templates (one
+# a language) get a text control of 416 units (624 pixels here), loaded as a
+# native DLL: without the builtin mark in its DOS stub.
+python3 - "$WINEPREFIX/drive_c/windows/system32/user32.dll" <<'PY'
+import sys
+
+path = sys.argv[1]
+data = open(path, "rb").read()
+# Style, extended style, x 32, y 4, width 176, height 48, id 0xffff, class Static.
+text_control = bytes.fromhex("80000250" "00000000" "2000" "0400" "b000" "3000" "ffff" "ffff8200")
+wider = text_control.replace(bytes.fromhex("b000"), bytes.fromhex("a001"), 1)
+if text_control not in data or data[0x40:0x50] != b"Wine builtin DLL":
+    sys.exit(f"screenshots.sh: {path} is not the Wine user32.dll this script knows")
+data = data.replace(text_control, wider)
+open(path, "wb").write(data[:0x40] + bytes(16) + data[0x50:])
+PY
+kelvor_env=(env "WINEDLLOVERRIDES=$WINEDLLOVERRIDES;user32=n")
+
+# Wine draws caption and frame itself (there is no window manager on Xvfb), and
+# takes the X keyboard focus as activation, which no window manager offers here.
+x11='HKCU\Software\Wine\X11 Driver'
+wine reg add "$x11" /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+wine reg add "$x11" /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+wine reg add "$x11" /v UseTakeFocus /t REG_SZ /d N /f >/dev/null 2>&1
+root_window=$(xwininfo -root | awk '/Window id/ { print $4 }')
 
 # shot <png name> <boxes shown by the run> <exe> <argument>...
 # Photographs the first box of the run.
@@ -45,13 +96,14 @@ shot() {
     shift 3
     local boxes=$work/${name%.png}.txt
     rm -f "$boxes"
-    wine "$box_reader" "$(wine_path "$boxes")" "$count" 120000 2500 </dev/null >/dev/null 2>&1 &
+    wine "$box_reader" "$caption" "$(wine_path "$boxes")" "$count" 120000 4000 \
+        </dev/null >/dev/null 2>&1 &
     local reader=$!
     for _ in $(seq 1 1200); do
         grep -q '^ready' "$boxes" 2>/dev/null && break
         sleep 0.05
     done
-    wine "$exe" "$@" </dev/null >/dev/null 2>&1 &
+    "${kelvor_env[@]}" wine "$exe" "$@" </dev/null >/dev/null 2>&1 &
     local kelvor_pid=$!
     local line=""
     for _ in $(seq 1 1200); do
@@ -63,8 +115,17 @@ shot() {
         echo "no box appeared for $name" >&2
         return 1
     fi
-    # The reader holds the box for 2.5 s after it has recorded it; it is drawn by now.
-    sleep 0.7
+    # The box as Windows shows it, active. Wine activates a new box before it is
+    # the foreground window and draws its caption inactive; the focus leaving
+    # and coming back makes it the foreground window and redraws the caption.
+    local window
+    window=$(xdotool search --onlyvisible --name "^${caption//./\\.}\$" | tail -n 1)
+    if [ -n "$window" ]; then
+        timeout 5 xdotool windowfocus --sync "$root_window" || true
+        timeout 5 xdotool windowfocus --sync "$window" || true
+    fi
+    # The reader holds the box for 4 s after it has recorded it; it is drawn by now.
+    sleep 1
     local rect left top right bottom
     rect=$(sed -E 's/.* rect=([-0-9,]+) .*/\1/' <<<"$line")
     IFS=, read -r left top right bottom <<<"$rect"
