@@ -13,13 +13,7 @@ import sys
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 CORPUS = ROOT / "fuzz" / "corpus"
 sys.path.insert(0, str(ROOT / "tests"))
-from textdata import DATA, macro_rows, priority_classes, unescape  # noqa: E402
-
-
-def data_rows(name: str) -> list[list[str]]:
-    """The TAB-separated columns of each line of tests/data/<name> but '#' comments."""
-    lines = (DATA / name).read_text(encoding="latin-1").splitlines()
-    return [line.split("\t") for line in lines if not line.startswith("#")]
+from textdata import DATA, macro_rows, priority_classes, table_rows, unescape  # noqa: E402
 
 
 def write(corpus: str, inputs: list[bytes]) -> None:
@@ -35,7 +29,7 @@ def main() -> None:
     # Reader (both reader targets): every table text, and texts that use the
     # long-run form to reach the scanning bound (0xFF, run character, run length
     # - 32752, text with 0xFE).
-    table = [unescape(row[0]) for row in data_rows("reader_table.txt")]
+    table = [unescape(columns[0]) for _, columns in table_rows(DATA / "reader_table.txt")]
     reader = table + [
         b"\xff0\x0d0.\xfe1",  # 0. and zeros up to the bound, then a 1
         b"\xff0\x0f+\xfe9",

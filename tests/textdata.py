@@ -1,9 +1,10 @@
 """The tests' shared text data: one escape decoder, and the tables in tests/data/.
 
-Escapes (the .txt tables, readnum's input, box_reader's output): \\\\ backslash,
-\\t \\n \\v \\f \\r, \\" a double quote, \\| a bar, \\xHH any byte; every other byte
-stands for itself. The .def files hold C macro rows that the C++ tests include
-and macro_rows() reads here, their texts in the same escapes.
+Escapes (tests/data/reader_table.txt, readnum's input, box_reader's output):
+\\\\ backslash, \\t \\n \\v \\f \\r, \\xHH any byte, and (not for readnum) \\" a
+double quote and \\| a bar; every other byte stands for itself. The .def files
+hold C macro rows that the C++ tests include and macro_rows() reads here, their
+texts in the same escapes.
 """
 
 import re
@@ -26,7 +27,7 @@ def unescape(text: str) -> bytes:
             i += 1
             continue
         c = chr(raw[i + 1]) if i + 1 < len(raw) else ""
-        if c in _SIMPLE and c:
+        if c in _SIMPLE:
             out.append(_SIMPLE[c])
             i += 2
         elif c == "x" and re.fullmatch(rb"[0-9A-Fa-f]{2}", raw[i + 2:i + 4]):
@@ -48,6 +49,14 @@ def escape(data: bytes) -> str:
         else:
             out.append(f"\\x{b:02x}")
     return "".join(out)
+
+
+def table_rows(path: Path) -> list[tuple[int, list[str]]]:
+    """(line number, TAB-separated columns) of each line of a .txt table but blank
+    lines and '#' comments."""
+    lines = Path(path).read_text(encoding="latin-1").splitlines()
+    return [(n, line.split("\t")) for n, line in enumerate(lines, 1)
+            if line and not line.startswith("#")]
 
 
 _PIECES = r'(?:\s*"(?:[^"\\\n]|\\.)*")+'
@@ -81,7 +90,7 @@ def macro_rows(name: str, macro: str) -> list[tuple]:
 
 def facts() -> dict[str, bytes]:
     """The facts of tests/data/facts.def by name: release, caption, box texts."""
-    return {name: value for name, value in macro_rows("facts.def", "KELVOR_FACT")}
+    return dict(macro_rows("facts.def", "KELVOR_FACT"))
 
 
 def priority_classes() -> dict[int, int]:

@@ -23,7 +23,7 @@ from fractions import Fraction
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
-from textdata import escape, unescape  # noqa: E402
+from textdata import escape, table_rows, unescape  # noqa: E402
 
 sys.set_int_max_str_digits(0)
 
@@ -359,21 +359,16 @@ def check_table(table: str, readnum: str | None) -> int:
     """Checks each row's value and end against the reference, then readnum against the rows."""
     failures = 0
     texts, expected = [], []
-    with open(table, encoding="latin-1") as f:
-        for n, line in enumerate(f, 1):
-            line = line.rstrip("\n")
-            if not line or line.startswith("#"):
-                continue
-            escaped, value, end = line.split("\t")
-            text = unescape(escaped)
-            row = (int(value), int(end))
-            ref = reference_read(text)
-            if ref != row:
-                print(f"  TABLE line {n} {escaped!r}: table '{value} {end}', "
-                      f"reference '{ref[0]} {ref[1]}'")
-                failures += 1
-            texts.append(text)
-            expected.append(row)
+    for n, (escaped, value, end) in table_rows(table):
+        text = unescape(escaped)
+        row = (int(value), int(end))
+        ref = reference_read(text)
+        if ref != row:
+            print(f"  TABLE line {n} {escaped!r}: table '{value} {end}', "
+                  f"reference '{ref[0]} {ref[1]}'")
+            failures += 1
+        texts.append(text)
+        expected.append(row)
     print(f"table: {len(texts)} rows checked against the reference, {failures} disagree")
     status = 1 if failures else 0
     if readnum:

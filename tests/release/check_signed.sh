@@ -44,12 +44,13 @@ if ! make_certificates > "$work/openssl.log" 2>&1; then
     exit 2
 fi
 
-# run_release <name> [VAR=value...]: release.sh with the temporary dist and build
-# directories and the given environment; output in $work/<name>.out and .err.
+# run_release <name> <dist> [VAR=value...]: release.sh into <dist>, with the
+# temporary build directory and the given environment; output in
+# $work/<name>.out and .err.
 run_release() {
-    local name=$1
-    shift
-    env KELVOR_DIST_DIR="$work/dist" KELVOR_BUILD_DIR="$work/build" "$@" \
+    local name=$1 dist=$2
+    shift 2
+    env KELVOR_DIST_DIR="$dist" KELVOR_BUILD_DIR="$work/build" "$@" \
         bash "$release" > "$work/$name.out" 2> "$work/$name.err"
 }
 
@@ -61,7 +62,7 @@ snapshot() {
 }
 
 # One signed release.
-if ! run_release signed KELVOR_SIGN_PFX="$work/signer.pfx" KELVOR_SIGN_PASSWORD="$password"; then
+if ! run_release signed "$work/dist" KELVOR_SIGN_PFX="$work/signer.pfx" KELVOR_SIGN_PASSWORD="$password"; then
     echo "release.sh failed to make a signed release:" >&2
     cat "$work/signed.out" "$work/signed.err" >&2
     exit 1
@@ -121,8 +122,7 @@ expect_refusal() {
     local name=$1 dist=$2 before
     shift 2
     before=$(snapshot "$dist")
-    if env KELVOR_DIST_DIR="$dist" KELVOR_BUILD_DIR="$work/build" "$@" \
-        bash "$release" > "$work/$name.out" 2> "$work/$name.err"; then
+    if run_release "$name" "$dist" "$@"; then
         fault "$name: release.sh succeeded"
     fi
     echo "$name: $(cat "$work/$name.err")"
