@@ -20,36 +20,28 @@ namespace {
 using test_platform::Call;
 using test_platform::Function;
 
-constexpr uint32_t kFallbackMask = 0x3FFFFFFF;  // the low 30 bits, when Windows cannot tell
-constexpr int32_t kLongestDelay = 60000;
+using enum MessageKind;
+
 constexpr int32_t kHighestPriority = sizeof(facts::kPriorityClasses) / sizeof(uint32_t);
 
-// The box a text belongs to, or -1 for a text the facts do not know.
+// The kind of box a text belongs to, or -1 for a text the facts do not know.
 int BoxKind(const std::string& text) {
-    const struct {
-        MessageKind kind;
-        const char* text;
-    } kTexts[] = {{Usage, facts::usage},
-                  {NoSystemMask, facts::no_system_mask},
-                  {BadAffinity, facts::bad_affinity},
-                  {BadPriority, facts::bad_priority},
-                  {BadDelay, facts::bad_delay}};
-    for (const auto& known : kTexts) {
-        if (text == known.text) {
-            return known.kind;
+    for (int kind = 0; kind < static_cast<int>(LaunchFailed); ++kind) {
+        if (text == facts::kBoxTexts[kind]) {
+            return kind;
         }
     }
     const size_t head = std::strlen(facts::launch_failed_head);
     const size_t tail = std::strlen(facts::launch_failed_tail);
     if (text.size() >= head + tail && text.compare(0, head, facts::launch_failed_head) == 0 &&
         text.compare(text.size() - tail, tail, facts::launch_failed_tail) == 0) {
-        return LaunchFailed;
+        return static_cast<int>(LaunchFailed);
     }
     return -1;
 }
 
-bool IsBox(const Call& call, int kind) {
-    return call.function == Function::MessageBoxA && BoxKind(call.text) == kind;
+bool IsBox(const Call& call, MessageKind kind) {
+    return call.function == Function::MessageBoxA && BoxKind(call.text) == static_cast<int>(kind);
 }
 
 // The three fields as the number reader sees them, and the command line after them:
@@ -153,8 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int kind = BoxKind(call.text);
             FUZZ_CHECK(kind >= 0 && call.caption == facts::caption && call.value == kMessageStyle &&
                        call.process == nullptr);
-            errorBoxes += kind >= BadAffinity ? 1 : 0;
-            warnings += kind == NoSystemMask ? 1 : 0;
+            errorBoxes += kind >= static_cast<int>(BadAffinity) ? 1 : 0;
+            warnings += kind == static_cast<int>(NoSystemMask) ? 1 : 0;
         }
     }
     FUZZ_CHECK(errorBoxes <= 1);
@@ -175,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++next;
     }
     FUZZ_CHECK(warnings == (script.systemMaskKnown ? 0 : 1));
-    const uint32_t systemMask = script.systemMaskKnown ? script.systemMask : kFallbackMask;
+    const uint32_t systemMask = script.systemMaskKnown ? script.systemMask : facts::fallback_mask;
 
     // The first field out of range gets its error box, usage follows, and nothing
     // is started.
@@ -183,7 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool affinityOk =
         f.affinity.value >= 0 && (static_cast<uint32_t>(f.affinity.value) & systemMask) != 0;
     const bool priorityOk = f.priority.value >= 1 && f.priority.value <= kHighestPriority;
-    const bool delayOk = f.delay.value >= 0 && f.delay.value <= kLongestDelay;
+    const bool delayOk =
+        f.delay.value >= 0 && f.delay.value <= static_cast<int32_t>(facts::longest_delay);
     if (!affinityOk || !priorityOk || !delayOk) {
         const MessageKind refused = !affinityOk   ? BadAffinity
                                     : !priorityOk ? BadPriority

@@ -15,22 +15,13 @@ namespace {
 
 using test_platform::Function;
 
-// The whole text of each kind's box; a failed launch's has the detail inside.
+constexpr int kBadAffinity = static_cast<int>(MessageKind::BadAffinity);
+constexpr int kLaunchFailed = static_cast<int>(MessageKind::LaunchFailed);
+
+// The whole text of a box other than a failed launch's: a kind outside 0..5
+// shows the usage text.
 const char* FactText(int kind) {
-    switch (kind) {
-        case NoSystemMask:
-            return facts::no_system_mask;
-        case BadAffinity:
-            return facts::bad_affinity;
-        case BadPriority:
-            return facts::bad_priority;
-        case BadDelay:
-            return facts::bad_delay;
-        case LaunchFailed:
-            return nullptr;
-        default:
-            return facts::usage;
-    }
+    return kind >= 0 && kind < kLaunchFailed ? facts::kBoxTexts[kind] : facts::usage;
 }
 
 bool StartsWith(const char* text, const char* head) {
@@ -53,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         detailBytes.insert(detailBytes.end(), fillerLength, filler);
     }
     fuzz_input::ExactText detail(detailBytes);
-    const bool noDetail = (flags & 2) != 0 && kind != LaunchFailed;
+    const bool noDetail = (flags & 2) != 0 && kind != kLaunchFailed;
     const char* detailText = noDetail ? nullptr : detail.data();
 
     // The text buffer is a heap block of exactly the capacity, so a write past it
@@ -66,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(length >= 0 && length <= kMessageCapacity - 1);
     FUZZ_CHECK(std::memchr(text, '\0', kMessageCapacity) != nullptr);
     FUZZ_CHECK(static_cast<size_t>(length) == std::strlen(text));
-    if (kind != LaunchFailed) {
+    if (kind != kLaunchFailed) {
         FUZZ_CHECK(std::strcmp(text, FactText(kind)) == 0);
     } else {
         // Head, as much of the detail as fits (all of it when it fits), tail.
@@ -92,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     test_platform::Reset();
     ShowMessage(static_cast<MessageKind>(kind), detailText);
     const std::vector<test_platform::Call>& calls = test_platform::Calls();
-    const bool isError = kind >= BadAffinity && kind <= LaunchFailed;
+    const bool isError = kind >= kBadAffinity && kind <= kLaunchFailed;
     FUZZ_CHECK(calls.size() == (isError ? 2u : 1u));
     for (const test_platform::Call& call : calls) {
         FUZZ_CHECK(call.function == Function::MessageBoxA);

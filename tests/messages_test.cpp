@@ -12,6 +12,7 @@
 namespace {
 
 using test_platform::Function;
+using enum MessageKind;
 
 const std::string kUsage = facts::usage;
 const std::string kLaunchFailedHead = facts::launch_failed_head;
@@ -22,6 +23,11 @@ std::string LaunchFailedText(const std::string& detail) {
     return kLaunchFailedHead + detail + kLaunchFailedTail;
 }
 
+// The box text of kinds 0 to 4, as the facts list them in kind order.
+std::string Fact(MessageKind kind) {
+    return facts::kBoxTexts[static_cast<int>(kind)];
+}
+
 struct Box {
     MessageKind kind;
     const char* detail;
@@ -30,11 +36,11 @@ struct Box {
 };
 
 const Box kBoxes[] = {
-    {Usage, nullptr, kUsage, false},
-    {NoSystemMask, nullptr, facts::no_system_mask, false},
-    {BadAffinity, nullptr, facts::bad_affinity, true},
-    {BadPriority, nullptr, facts::bad_priority, true},
-    {BadDelay, nullptr, facts::bad_delay, true},
+    {Usage, nullptr, Fact(Usage), false},
+    {NoSystemMask, nullptr, Fact(NoSystemMask), false},
+    {BadAffinity, nullptr, Fact(BadAffinity), true},
+    {BadPriority, nullptr, Fact(BadPriority), true},
+    {BadDelay, nullptr, Fact(BadDelay), true},
     {LaunchFailed, "notepad x.txt", LaunchFailedText("notepad x.txt"), true},
     {LaunchFailed, "", LaunchFailedText(""), true},
     {LaunchFailed, nullptr, LaunchFailedText(""), true},
@@ -45,7 +51,7 @@ const Box kBoxes[] = {
     {static_cast<MessageKind>(7), "x", kUsage, false},
     {static_cast<MessageKind>(-1), nullptr, kUsage, false},
     {static_cast<MessageKind>(INT32_MIN), nullptr, kUsage, false},
-    {NoSystemMask, "ignored", facts::no_system_mask, false},
+    {NoSystemMask, "ignored", Fact(NoSystemMask), false},
 };
 
 TEST(Messages, EachKindShowsItsTextThenUsageAfterAnError) {

@@ -1,3 +1,5 @@
+// Finds where the program's name ends on the raw command line, by byte rules
+// alone, so the argument text is the untouched tail of that line.
 #include "argument_text.h"
 
 namespace {

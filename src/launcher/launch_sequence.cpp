@@ -1,8 +1,12 @@
+// The whole run: ask for the system mask, read and check the three fields in
+// order, start the target with the rest of the argument text, wait the delay,
+// then set the target's affinity mask and priority class. Every refusal is one
+// box (and the usage box after it) and ends the run; WinMain always returns 0.
 #include "launch_sequence.h"
 
-#include "../platform/platform.h"
 #include "messages.h"
 #include "number_reader.h"
+#include "platform.h"
 
 namespace {
 
@@ -28,7 +32,7 @@ uint32_t SystemMaskOrWarning() {
     uint32_t systemMask = 0;
     if (!platform::GetProcessAffinityMask(platform::GetCurrentProcess(), &processMask,
                                           &systemMask)) {
-        ShowMessage(NoSystemMask, nullptr);
+        ShowMessage(MessageKind::NoSystemMask, nullptr);
         return kFallbackSystemMask;
     }
     return systemMask;
@@ -36,9 +40,9 @@ uint32_t SystemMaskOrWarning() {
 
 // Checks each field right after reading it, so a bad field ends the run before
 // the next one is even read, and the target is started only once all three pass.
-void Launch(char* argumentText) {
+void Launch(const char* argumentText) {
     if (argumentText == nullptr || *argumentText == '\0') {
-        ShowMessage(Usage, nullptr);
+        ShowMessage(MessageKind::Usage, nullptr);
         return;
     }
     const uint32_t systemMask = SystemMaskOrWarning();
@@ -46,28 +50,30 @@ void Launch(char* argumentText) {
     const NumberRead affinity = ReadNumber(argumentText);
     const uint32_t effectiveMask = static_cast<uint32_t>(affinity.value) & systemMask;
     if (affinity.value < 0 || effectiveMask == 0) {
-        ShowMessage(BadAffinity, nullptr);
+        ShowMessage(MessageKind::BadAffinity, nullptr);
         return;
     }
     const NumberRead priority = ReadNumber(affinity.end);
     if (priority.value < 1 || priority.value > kHighestPriority) {
-        ShowMessage(BadPriority, nullptr);
+        ShowMessage(MessageKind::BadPriority, nullptr);
         return;
     }
     const NumberRead delay = ReadNumber(priority.end);
     if (delay.value < 0 || delay.value > kLongestDelay) {
-        ShowMessage(BadDelay, nullptr);
+        ShowMessage(MessageKind::BadDelay, nullptr);
         return;
     }
 
-    // The reader hands back positions inside the argument text, so the target's
-    // command line is the same writable text CreateProcessA is given.
-    char* commandLine = argumentText + (delay.end - argumentText);
+    // The target's command line is the rest of the argument text, in place. Only
+    // spaces are skipped here: a TAB after the delay is the target's own, while
+    // the number reader skips every white-space character before a number and
+    // the cut of the program's name skips spaces and TABs.
+    const char* commandLine = delay.end;
     while (*commandLine == ' ') {
         ++commandLine;
     }
     if (*commandLine == '\0') {
-        ShowMessage(Usage, nullptr);
+        ShowMessage(MessageKind::Usage, nullptr);
         return;
     }
 
@@ -76,7 +82,7 @@ void Launch(char* argumentText) {
     platform::ProcessRecord process{};
     if (!platform::CreateProcessA(nullptr, commandLine, nullptr, nullptr, false, 0, nullptr,
                                   nullptr, &startup, &process)) {
-        ShowMessage(LaunchFailed, commandLine);
+        ShowMessage(MessageKind::LaunchFailed, commandLine);
         return;
     }
     // The target runs with what it inherited until the delay is over; programs

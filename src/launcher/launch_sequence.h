@@ -1,4 +1,5 @@
-// The launcher's one entry into its own logic.
+// WinMain, the launcher's one entry into its own logic: the start-up calls it
+// once with the argument text, and it runs the whole launch.
 #pragma once
 
 #if defined(_WIN32) && !defined(_WIN64)

@@ -1,6 +1,8 @@
+// The launcher's every box: each kind's text, composed into one buffer, shown
+// with the caption, and after an error followed by the usage box.
 #include "messages.h"
 
-#include "../platform/platform.h"
+#include "platform.h"
 
 namespace {
 
@@ -64,6 +66,7 @@ KindDescription Describe(MessageKind kind) {
     description.heading = kErrorHeading;
     description.showsDetail = false;
     description.usageFollows = true;
+    using enum MessageKind;
     switch (kind) {
         case BadAffinity:
             description.text = kBadAffinityText;
@@ -115,6 +118,6 @@ void ShowMessage(MessageKind kind, const char* detail) {
     ComposeMessage(kind, detail, text);
     platform::MessageBoxA(nullptr, text, kMessageCaption, kMessageStyle);
     if (Describe(kind).usageFollows) {
-        ShowMessage(Usage, nullptr);
+        ShowMessage(MessageKind::Usage, nullptr);
     }
 }

@@ -7,7 +7,7 @@
 
 // The kinds are fixed integers: callers may pass any int, and one outside
 // 0..5 is shown as Usage.
-enum MessageKind : int {
+enum class MessageKind : int {
     Usage = 0,
     NoSystemMask = 1,
     BadAffinity = 2,

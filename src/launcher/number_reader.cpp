@@ -1,3 +1,5 @@
+// Reads one number in two stages: scanning decides which characters belong to
+// it, evaluation what they are worth, in exact integer arithmetic.
 #include "number_reader.h"
 
 namespace {

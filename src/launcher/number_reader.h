@@ -36,7 +36,8 @@ struct ScannedNumber {
     const char* end;
 };
 
-// Longest run of characters one number may take, the one ending it included.
+// Most characters one number may take after the leading white space: a number
+// that reaches it ends there, whatever follows.
 constexpr int32_t kNumberBound = 32767;
 
 // What an absurd field (infinite, NaN, or beyond the 64-bit range) reads as:

@@ -42,10 +42,13 @@ struct ProcessRecord {
     uint32_t dwThreadId;
 };
 
-// Each function passes its arguments straight to the Win32 call of the same name.
+// Each function passes its arguments to the Win32 call of the same name, except
+// MessageBoxA, which loads user32.dll on the first box and shows nothing when
+// that fails. The command line is const: CreateProcessA, unlike CreateProcessW,
+// does not write to it.
 Handle GetCurrentProcess();
 bool GetProcessAffinityMask(Handle process, uint32_t* processMask, uint32_t* systemMask);
-bool CreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
+bool CreateProcessA(const char* applicationName, const char* commandLine, void* processAttributes,
                     void* threadAttributes, bool inheritHandles, uint32_t creationFlags,
                     void* environment, const char* currentDirectory, StartupRecord* startup,
                     ProcessRecord* process);

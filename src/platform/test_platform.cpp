@@ -64,7 +64,7 @@ bool GetProcessAffinityMask(Handle process, uint32_t* processMask, uint32_t* sys
     return true;
 }
 
-bool CreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
+bool CreateProcessA(const char* applicationName, const char* commandLine, void* processAttributes,
                     void* threadAttributes, bool inheritHandles, uint32_t creationFlags,
                     void* environment, const char* currentDirectory, StartupRecord* startup,
                     ProcessRecord* process) {

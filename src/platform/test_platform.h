@@ -28,7 +28,8 @@ struct Call {
     uint32_t value = 0;                  // milliseconds, mask, class or style
     // CreateProcessA
     const char* applicationName = nullptr;
-    char* commandLine = nullptr;  // the pointer itself, to check it points into the argument text
+    const char* commandLine =
+        nullptr;  // the pointer itself, to check it points into the argument text
     std::string commandLineText;
     void* processAttributes = nullptr;
     void* threadAttributes = nullptr;

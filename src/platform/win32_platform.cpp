@@ -35,11 +35,11 @@ bool GetProcessAffinityMask(Handle process, uint32_t* processMask, uint32_t* sys
     return known;
 }
 
-bool CreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
+bool CreateProcessA(const char* applicationName, const char* commandLine, void* processAttributes,
                     void* threadAttributes, bool inheritHandles, uint32_t creationFlags,
                     void* environment, const char* currentDirectory, StartupRecord* startup,
                     ProcessRecord* process) {
-    return ::CreateProcessA(applicationName, commandLine,
+    return ::CreateProcessA(applicationName, const_cast<char*>(commandLine),
                             static_cast<SECURITY_ATTRIBUTES*>(processAttributes),
                             static_cast<SECURITY_ATTRIBUTES*>(threadAttributes),
                             inheritHandles ? TRUE : FALSE, creationFlags, environment,

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "../launcher/argument_text.h"
+#include "argument_text.h"
 
 extern "C" void WinMainCRTStartup() {
     char* argumentText = CutArgumentText(GetCommandLineA());
