@@ -1,14 +1,23 @@
 #!/usr/bin/env python3
-"""Writes docs/BENCHMARKS.md from one run's raw results.
+"""Writes docs/BENCHMARKS.md from one run: the sizes from the exes themselves,
+the reader's Google Benchmark JSON and the Wine harness's launch.tsv.
 
-report.py --machine m.json --size size.json --reader reader.json
-          [--launch launch.tsv | --launch-skipped REASON] --out BENCHMARKS.md"""
+report.py --exe kelvor.exe --crt-exe kelvor_crt.exe --reader reader.json
+          [--launch launch.tsv | --launch-skipped REASON] --machine KEY=VALUE...
+          --out BENCHMARKS.md"""
 import argparse
 import json
+import math
+import os
 import statistics
+import sys
+import time
 
-SIZE_GOAL = 7168  # with the manifest and version resource, relocations kept
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from check_exe import SIZE_LIMIT, Image  # noqa: E402  (the exe check's limit and PE reader)
+
 ALLOWED_DLLS = ["KERNEL32.dll"]
+RESOURCE_KINDS = {24: "manifest", 16: "version information"}
 START_GOAL = 0.45
 OVERHEAD_GOAL = 0.35  # (kelvor - direct) / (start - direct), to the target's entry
 # kelvor starts two processes, so two direct starts are its floor (runs with native
@@ -21,81 +30,66 @@ def verdict(ok):
     return "met" if ok else "**missed**"
 
 
-def size_section(size):
-    lines = ["## Size", ""]
-    exes = size["exes"]
-    lines += ["| build | bytes | imports |", "|---|---:|---|"]
-    for label, exe in exes.items():
-        lines.append(f"| {label} | {exe['bytes']:,} | {', '.join(exe['imports'])} |")
-    kelvor = exes["kelvor.exe"]
-    ordinary = exes["ordinary CRT build"]
-    ok_size = kelvor["bytes"] <= SIZE_GOAL
-    ok_dlls = kelvor["imports"] == ALLOWED_DLLS
+def layout(label, image):
+    """Where the bytes of the exe go: headers, each section's contents and the padding
+    up to the file alignment, and what its resources take."""
+    placed = [s for s in image.sections if s[3]]
+    headers = min(s[4] for s in placed)
+    # The headers end with the section table; zeros after it are padding.
+    parts = [("headers", len(image.data[:headers].rstrip(b"\0")), headers)] + [
+        (name.rstrip(b"\0").decode("ascii", "replace"), min(virtual, raw) if raw else 0, raw)
+        for name, virtual, _, raw, _ in image.sections]
+    # Every part of the file starts at, and fills, a multiple of this.
+    alignment = math.gcd(headers, *(n for s in placed for n in (s[3], s[4])))
+    lines = [f"Where the bytes of {label} go (every part starts at and fills a multiple of "
+             f"{alignment} bytes):", "", "| part | contents | in the file | padding |",
+             "|---|---:|---:|---:|"]
+    lines += [f"| {name} | {used} | {raw} | {raw - used} |" for name, used, raw in parts]
+    padding = sum(raw - used for _, used, raw in parts)
+    lines += ["", f"Padding in all: {padding:,} of {len(image.data):,} bytes.", ""]
+    resources = {RESOURCE_KINDS.get(key[0], f"type {key[0]}"): len(value)
+                 for key, value in image.resources().items()}
+    if resources:
+        rsrc = next(used for name, used, _ in parts if name == ".rsrc")
+        kinds = ", ".join(f"{kind} {size:,}" for kind, size in resources.items())
+        lines += [f"Of .rsrc: {kinds}; the resource directory and alignment the other "
+                  f"{rsrc - sum(resources.values()):,} bytes.", ""]
+    return lines
+
+
+def size_section(exes):
+    imports = {label: sorted(image.imports()) for label, image in exes.items()}
+    size = {label: len(image.data) for label, image in exes.items()}
+    lines = ["## Size", "", "| build | bytes | imports |", "|---|---:|---|"] + [
+        f"| {label} | {size[label]:,} | {', '.join(imports[label])} |" for label in exes]
+    kelvor, ordinary = size["kelvor.exe"], size["ordinary CRT build"]
     lines += [
         "",
-        f"Goal: at most {SIZE_GOAL:,} bytes with the manifest and version information, "
-        "importing KERNEL32 only. "
-        f"Size {verdict(ok_size)}"
-        + ("" if ok_size else f" by {kelvor['bytes'] - SIZE_GOAL:,} bytes")
-        + f"; imports {verdict(ok_dlls)}. kelvor.exe is "
-        f"{kelvor['bytes'] / ordinary['bytes']:.2f} of the ordinary build "
-        f"({ordinary['bytes'] / kelvor['bytes']:.1f}x smaller).",
+        f"Goal: at most {SIZE_LIMIT:,} bytes with the manifest and version information (the "
+        "limit the exe check holds the GCC build to), importing KERNEL32 only. "
+        f"Size {verdict(kelvor <= SIZE_LIMIT)}"
+        + ("" if kelvor <= SIZE_LIMIT else f" by {kelvor - SIZE_LIMIT:,} bytes")
+        + f"; imports {verdict(imports['kelvor.exe'] == ALLOWED_DLLS)}. kelvor.exe is "
+        f"{kelvor / ordinary:.2f} of the ordinary build ({ordinary / kelvor:.1f}x smaller).",
         "",
     ]
-    for label, exe in exes.items():
-        lines += [
-            f"Where the bytes of {label} go (every part starts at and fills a multiple of "
-            f"{exe['alignment']} bytes):",
-            "",
-            "| part | contents | in the file | padding |",
-            "|---|---:|---:|---:|",
-        ]
-        head = exe["headers"]
-        lines.append(f"| headers | {head['contents']} | {head['file_bytes']} | {head['padding']} |")
-        for s in exe["sections"]:
-            lines.append(f"| {s['name']} | {s['contents']} | {s['file_bytes']} | {s['padding']} |")
-        padding = head["padding"] + sum(s["padding"] for s in exe["sections"])
-        lines += ["", f"Padding in all: {padding:,} of {exe['bytes']:,} bytes.", ""]
-        if exe.get("resources"):
-            rsrc = next(s["contents"] for s in exe["sections"] if s["name"] == ".rsrc")
-            parts = ", ".join(f"{kind} {size:,}" for kind, size in exe["resources"].items())
-            lines += [f"Of .rsrc: {parts}; the resource directory and alignment the other "
-                      f"{rsrc - sum(exe['resources'].values()):,} bytes.", ""]
-    machine_code = [s for s in size.get("object_sections", [])
-                    if not s["section"].startswith(".gnu.lto_")]
-    if size.get("object_sections") and not machine_code:
-        lines += ["kelvor.exe's objects hold LTO bytecode, so their sections give no "
-                  "per-function sizes.", ""]
-    if machine_code:
-        lines += [
-            "Largest functions and constants of kelvor.exe's objects, before linking:",
-            "",
-            "| object | section | bytes |",
-            "|---|---|---:|",
-        ]
-        for s in machine_code[:10]:
-            lines.append(f"| {s['object']} | `{s['section']}` | {s['bytes']} |")
-        lines.append("")
+    for label, image in exes.items():
+        lines += layout(label, image)
     return lines
 
 
 def reader_section(reader):
-    medians = {}
-    for b in reader["benchmarks"]:
-        if b.get("aggregate_name") == "median":
-            medians[b["run_name"]] = 1e9 / b["items_per_second"]
-    ours = medians["BM_ReadNumber"]
-    strtold = medians["BM_Strtold"]
-    from_chars = medians["BM_FromCharsDouble"]
-    reps = next(b["repetitions"] for b in reader["benchmarks"]
-                if b.get("aggregate_name") == "median" and b["run_name"] == "BM_ReadNumber")
+    medians = {b["run_name"]: b for b in reader["benchmarks"]
+               if b.get("aggregate_name") == "median"}
+    ours, strtold, from_chars = (1e9 / medians[name]["items_per_second"] for name in
+                                 ("BM_ReadNumber", "BM_Strtold", "BM_FromCharsDouble"))
     return [
         "## Number reader",
         "",
         "One corpus of 30 field-like texts (plain fields, fields followed by a command line, "
         "fractions, exponents, hexadecimal prefixes, out-of-range values, blanks), read by each "
-        f"function in turn; CPU time, median of {reps} interleaved repetitions, "
-        "native x86-64 build (`-O3`).",
+        f"function in turn; CPU time, median of {medians['BM_ReadNumber']['repetitions']} "
+        "interleaved repetitions, native x86-64 build (`-O3`).",
         "",
         "| reader | ns per field | strtold / reader |",
         "|---|---:|---:|",
@@ -128,17 +122,22 @@ def parse_launch(path):
     return info, launch, delay, fails
 
 
-def launch_sections(path, kelvor_size):
+def mask_at_entry(trials):
+    return sum(t["entry_mask"] == 1 for t in trials)
+
+
+def launch_sections(path, size, imports):
     info, launch, delay, fails = parse_launch(path)
-    lines = ["## Launch", "",
-             f"The kelvor.exe timed here is the one sized above: {kelvor_size['bytes']:,} bytes, "
-             f"importing {', '.join(kelvor_size['imports'])}.", ""]
     med = {case: {k: statistics.median(t[k] for t in trials) for k in ("entry", "exited")}
            for case, trials in launch.items()}
-    count = {case: len(trials) for case, trials in launch.items()}
-    trials = [t for ts in launch.values() for t in ts] + [t for ts in delay.values() for t in ts]
+    trials = [t for ts in (*launch.values(), *delay.values()) for t in ts]
     ordered = sum(t["ordered"] for t in trials)
-    lines += [
+    lines = [
+        "## Launch",
+        "",
+        f"The kelvor.exe timed here is the one sized above: {size:,} bytes, importing "
+        f"{', '.join(imports)}.",
+        "",
         "Each round starts, in turn, (a) `kelvor.exe 1 3 0 target`, (b) "
         "`cmd /c start /affinity 1 /normal target` and (c) the target itself, from the harness "
         "with CreateProcessA; two warm-up rounds are not counted. The target has no C runtime "
@@ -157,25 +156,13 @@ def launch_sections(path, kelvor_size):
     ]
     names = {"kelvor": "(a) kelvor, delay 0", "start": "(b) cmd /c start",
              "direct": "(c) target directly (exit = target's own)"}
-    for case in ("kelvor", "start", "direct"):
-        if case in med:
-            spread = {k: (min(t[k] for t in launch[case]), max(t[k] for t in launch[case]))
-                      for k in ("entry", "exited")}
-            lines.append(
-                f"| {names[case]} | {count[case]} | {med[case]['entry']:.2f} "
-                f"({spread['entry'][0]:.2f}-{spread['entry'][1]:.2f}) | "
-                f"{med[case]['exited']:.2f} "
-                f"({spread['exited'][0]:.2f}-{spread['exited'][1]:.2f}) | "
-                f"{sum(1 for t in launch[case] if t['entry_mask'] == 1)} of {count[case]} |")
-    goal_lines = []
-    if all(c in med for c in ("kelvor", "start", "direct")):
-        k, s, d = med["kelvor"], med["start"], med["direct"]
-        for metric, label in (("entry", "to target entry"), ("exited", "to launcher exit")):
-            rs = k[metric] / s[metric]
-            rf = k[metric] / (2 * d[metric])
-            floor = verdict(rf <= FLOOR_GOAL) if metric == "entry" else "no goal"
-            goal_lines.append(
-                f"| {label} | {rs:.3f} ({verdict(rs <= START_GOAL)}) | {rf:.3f} ({floor}) |")
+    for case in (c for c in names if c in launch):
+        ts = launch[case]
+        spread = [f"{med[case][k]:.2f} ({min(t[k] for t in ts):.2f}-{max(t[k] for t in ts):.2f})"
+                  for k in ("entry", "exited")]
+        lines.append(f"| {names[case]} | {len(ts)} | {' | '.join(spread)} | "
+                     f"{mask_at_entry(ts)} of {len(ts)} |")
+    all_cases = all(c in med for c in names)
     lines += [
         "",
         "Ratios of medians from this run. A direct start creates one process, kelvor two "
@@ -188,16 +175,24 @@ def launch_sections(path, kelvor_size):
         "",
         "| measure | kelvor / start | kelvor / (2 x direct) |",
         "|---|---:|---:|",
-    ] + goal_lines + [""]
-    if "start" in launch and not any(t["entry_mask"] == 1 for t in launch["start"]):
+    ]
+    if all_cases:
+        k, s, d = med["kelvor"], med["start"], med["direct"]
+        for metric, label in (("entry", "to target entry"), ("exited", "to launcher exit")):
+            rs, rf = k[metric] / s[metric], k[metric] / (2 * d[metric])
+            floor = verdict(rf <= FLOOR_GOAL) if metric == "entry" else "no goal"
+            lines.append(f"| {label} | {rs:.3f} ({verdict(rs <= START_GOAL)}) | {rf:.3f} "
+                         f"({floor}) |")
+    lines.append("")
+    if "start" in launch and not mask_at_entry(launch["start"]):
         lines += [
             "With `start /affinity 1` the target never had mask 1 at its entry in this run "
-            f"(with kelvor: {sum(t['entry_mask'] == 1 for t in launch.get('kelvor', []))} of "
+            f"(with kelvor: {mask_at_entry(launch.get('kelvor', []))} of "
             f"{len(launch.get('kelvor', []))}): here `start` did not apply the mask when it "
             "created the target.",
             "",
         ]
-    if all(c in med for c in ("kelvor", "start", "direct")):
+    if all_cases:
         k, s, d = med["kelvor"]["entry"], med["start"]["entry"], med["direct"]["entry"]
         overhead = (k - d) / (s - d)
         lines += [
@@ -237,10 +232,10 @@ def launch_sections(path, kelvor_size):
             lines.append(f"| {d} | {len(ts)} |" + " - |" * 9 + f" {lost} lost | - |")
             continue
         seen = [t["seen"] for t in saw]
-        late = [t["seen"] - d for t in saw]
+        late = [x - d for x in seen]
         beyond = [t["seen"] - d - t["entry"] for t in saw]
-        early = sum(1 for x in late if x < 0)
-        over = sum(1 for x in beyond if x > TIMER_TICK_MS)
+        early = sum(x < 0 for x in late)
+        over = sum(x > TIMER_TICK_MS for x in beyond)
         never_early = never_early and early == 0
         within = within and over == 0
         lines.append(
@@ -248,8 +243,7 @@ def launch_sections(path, kelvor_size):
             f"{max(seen):.2f} | {min(late):.2f} | {statistics.median(late):.2f} | "
             f"{max(late):.2f} | {min(t['entry'] for t in saw):.2f}-"
             f"{max(t['entry'] for t in saw):.2f} | {max(beyond):.2f} | {early} | {over}"
-            + (f" ({lost} never saw it)" if lost else "")
-            + f" | {sum(1 for t in ts if t['entry_mask'] == 1)} |")
+            + (f" ({lost} never saw it)" if lost else "") + f" | {mask_at_entry(ts)} |")
     lines += [
         "",
         f"Goal, never early in any trial: {verdict(never_early)}. Goal, every trial's "
@@ -259,8 +253,8 @@ def launch_sections(path, kelvor_size):
         "The column \"mask already set at target entry\" counts trials in which kelvor had set "
         "the mask before the target's first instruction (a delay shorter than the target's own "
         "start-up); the target then sees it at its entry.",
+        "",
     ]
-    lines.append("")
     if fails:
         lines += ["Failed trials:", ""] + [f"- `{f}`" for f in fails] + [""]
     return lines
@@ -268,19 +262,22 @@ def launch_sections(path, kelvor_size):
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("--machine", required=True)
-    p.add_argument("--size", required=True)
+    p.add_argument("--exe", required=True)
+    p.add_argument("--crt-exe", required=True)
     p.add_argument("--reader", required=True)
     p.add_argument("--launch")
     p.add_argument("--launch-skipped")
+    p.add_argument("--machine", nargs="+", required=True, metavar="KEY=VALUE")
     p.add_argument("--out", required=True)
     a = p.parse_args()
-    m = json.load(open(a.machine))
+    m = dict(item.split("=", 1) for item in a.machine)
+    load = m["load"].split()[0]
     lines = [
         "# Benchmarks",
         "",
-        f"Produced by `{m['command']}` on {m['date']}. Every figure below is from that one run; "
-        "ratios compare figures measured side by side in it.",
+        f"Produced by `scripts/bench.sh` on {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}."
+        " Every figure below is from that one run; ratios compare figures measured side by "
+        "side in it.",
         "",
         "| machine | |",
         "|---|---|",
@@ -293,18 +290,20 @@ def main():
         f"| load average at the start (1, 5, 15 min) | {m['load']} |",
         "",
     ]
-    if float(m["load"].split()[0]) >= 1:
+    if float(load) >= 1:
         lines += [
-            f"Other work shared the machine (a load of {m['load'].split()[0]} on {m['nproc']} "
-            "processors at the start), so absolute times are noisy and the slowest trials "
-            "stretch the ranges; the ratios still compare cases measured round by round.",
+            f"Other work shared the machine (a load of {load} on {m['nproc']} processors at "
+            "the start), so absolute times are noisy and the slowest trials stretch the "
+            "ranges; the ratios still compare cases measured round by round.",
             "",
         ]
-    size = json.load(open(a.size))
-    lines += size_section(size)
+    exes = {"kelvor.exe": Image(open(a.exe, "rb").read()),
+            "ordinary CRT build": Image(open(a.crt_exe, "rb").read())}
+    lines += size_section(exes)
     lines += reader_section(json.load(open(a.reader)))
     if a.launch:
-        lines += launch_sections(a.launch, size["exes"]["kelvor.exe"])
+        kelvor = exes["kelvor.exe"]
+        lines += launch_sections(a.launch, len(kelvor.data), sorted(kelvor.imports()))
     else:
         lines += ["## Launch and delay fidelity", "", f"Not measured: {a.launch_skipped}", ""]
     open(a.out, "w").write("\n".join(lines))

@@ -27,13 +27,6 @@ cmake --preset mingw-i686 -B build/bench-mingw -DKELVOR_BENCH=ON > "$out/mingw-c
 cmake --build build/bench-mingw -j2 > "$out/mingw-build.log"
 mingw=$root/build/bench-mingw
 
-# --- size ---------------------------------------------------------------------
-log "size"
-python3 bench/size_report.py i686-w64-mingw32-objdump "$out/size.json" \
-    "kelvor.exe=$mingw/kelvor.exe" \
-    "ordinary CRT build=$mingw/bench/windows/kelvor_crt.exe" \
-    --objects "$mingw/CMakeFiles"
-
 # --- reader -------------------------------------------------------------------
 log "number reader"
 build/bench-native/bench/native/reader_bench \
@@ -71,22 +64,11 @@ if [[ "${KELVOR_BENCH_SKIP_WINE:-0}" != 1 ]]; then
     fi
 fi
 
-# --- report -------------------------------------------------------------------
+# --- report (sizes read from the exes themselves) -----------------------------
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
-python3 - "$out/machine.json" <<PY
-import json, sys
-json.dump({
-    "command": "scripts/bench.sh",
-    "date": "$(date -u '+%Y-%m-%d %H:%M UTC')",
-    "nproc": "$(nproc)",
-    "cpu": """${cpu:-unknown}""",
-    "kernel": "$(uname -srm)",
-    "wine": """$wine_version""",
-    "ia32": """$ia32""",
-    "load": "$load",
-    "compilers": "$(g++ --version | head -1); $(i686-w64-mingw32-g++ --version | head -1)",
-}, open(sys.argv[1], "w"), indent=1)
-PY
-python3 bench/report.py --machine "$out/machine.json" --size "$out/size.json" \
-    --reader "$out/reader.json" "${launch_args[@]}" --out docs/BENCHMARKS.md
+python3 bench/report.py --exe "$mingw/kelvor.exe" --crt-exe "$mingw/bench/windows/kelvor_crt.exe" \
+    --reader "$out/reader.json" "${launch_args[@]}" --out docs/BENCHMARKS.md --machine \
+    "nproc=$(nproc)" "cpu=${cpu:-unknown}" "kernel=$(uname -srm)" "wine=$wine_version" \
+    "ia32=$ia32" "load=$load" \
+    "compilers=$(g++ --version | head -1); $(i686-w64-mingw32-g++ --version | head -1)"
 log "wrote docs/BENCHMARKS.md"
