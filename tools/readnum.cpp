@@ -1,14 +1,20 @@
 // readnum: one text per input line, written with escapes (\\ \t \n \v \f \r and
 // \xHH for any byte; every other byte stands for itself). For each line it prints
 // "<value> <end>": the field value the reader gives and the end position as a
-// byte offset into the decoded text.
+// byte offset into the decoded text. readnum_reference, for the tests, is this
+// tool built over the tests' exact reader instead of the product's.
 #include <cstdio>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#ifdef KELVOR_READNUM_REFERENCE
+#include "exact_reader.h"
+using exact_reader::ReadNumber;
+#else
 #include "number_reader.h"
+#endif
 
 namespace {
 
@@ -85,7 +91,7 @@ int main() {
             continue;
         }
         // The decoded text keeps its NUL, so an embedded \x00 ends the text as it would in Windows.
-        const NumberRead read = ReadNumber(text->c_str());
+        const auto read = ReadNumber(text->c_str());
         std::printf("%d %td\n", read.value, read.end - text->c_str());
     }
     return status;

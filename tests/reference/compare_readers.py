@@ -1,176 +1,23 @@
 #!/usr/bin/env python3
-"""Exact reference for the number reader, and a differential check of readnum against it.
-
-The reference scans a text and evaluates the number it finds with exact rational
-arithmetic: the value of the first 19 significant digits times a power of ten,
-rounded once to 64 significant bits (to nearest, ties to even), truncated toward
-zero to a signed 64-bit integer, of which the low 32 bits are read as a signed
-value. Texts without a 32-bit meaning (infinities, NaNs, truncated values outside
--2^63..2^63-1, an overflowing exponent) read as -2147483648.
+"""Compares readnum with readnum_reference, the same tool over the exact reader
+tests/reference/exact_reader.cpp.
 
 The generator makes many texts from a fixed seed, biased towards the places where
-readers go wrong; readnum runs once over all of them and every value and end
+readers go wrong; each tool runs once over all of them and every value and end
 position must agree. --table checks the reader's table (escaped text, value, end
 offset) both ways: every row against the reference, and readnum against every
 row.
 """
 import argparse
-import math
 import random
 import subprocess
 import sys
-from fractions import Fraction
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 from textdata import escape, table_rows, unescape  # noqa: E402
 
-sys.set_int_max_str_digits(0)
-
-WHITE_SPACE = frozenset(b"\t\n\v\f\r ")
-DIGITS = frozenset(b"0123456789")
-BOUND = 32767  # characters examined from the first one after the white space
-KEPT_DIGITS = 19  # significant digits that enter the accumulator
-EXPONENT_LIMIT = 4932  # an exponent past this in magnitude sets the overflow mark
-UNREPRESENTABLE = -(2**31)
-INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
-
-
-# ---------------------------------------------------------------------------
-# The reference reader
-
-
-def round_to_64_bits(q: Fraction) -> Fraction:
-    """Rounds a positive rational to 64 significant bits, to nearest, ties to even."""
-    n, d = q.numerator, q.denominator
-    # Find e with 2^63 <= n / (d * 2^e) < 2^64.
-    e = n.bit_length() - d.bit_length() - 64
-    while True:
-        num, den = (n, d << e) if e >= 0 else (n << -e, d)
-        if num < den << 63:
-            e -= 1
-        elif num >= den << 64:
-            e += 1
-        else:
-            break
-    m, rest = divmod(num, den)
-    if 2 * rest > den or (2 * rest == den and m & 1):
-        m += 1
-    return Fraction(m) * Fraction(2) ** e
-
-
-def low_32_signed(n: int) -> int:
-    n &= 0xFFFFFFFF
-    return n - (1 << 32) if n & 0x80000000 else n
-
-
-def evaluate(negative: bool, accumulator: int, significant: int, point: int, exponent: int,
-             overflow: bool) -> int:
-    if significant == 0:
-        return 0  # only zeros: 0 whatever the exponent
-    if overflow:
-        # A positive exponent past the limit gives the largest finite working value,
-        # far beyond 64 bits; a negative one gives 0.
-        return 0 if exponent < 0 else UNREPRESENTABLE
-    scale = exponent + point - min(significant, KEPT_DIGITS)
-    # Outside these scales the result is known without exact arithmetic: the
-    # accumulator is 1..10^19-1, so a scale of 19 or more gives at least 10^19
-    # (beyond 2^63, also after rounding), and a scale of -20 or less gives less
-    # than 0.1, which rounds to less than 1 and truncates to 0.
-    if scale >= 19:
-        return UNREPRESENTABLE
-    if scale <= -20:
-        return 0
-    exact = Fraction(accumulator) * Fraction(10) ** scale
-    rounded = round_to_64_bits(exact)
-    truncated = math.trunc(rounded)
-    if negative:
-        truncated = -truncated
-    if truncated < INT64_MIN or truncated > INT64_MAX:
-        return UNREPRESENTABLE
-    return low_32_signed(truncated)
-
-
-def reference_read(text: bytes) -> tuple[int, int]:
-    """Returns (value, end offset) for the number at the start of `text`."""
-    nul = text.find(b"\0")
-    if nul >= 0:
-        text = text[:nul]
-    i = 0
-    while i < len(text) and text[i] in WHITE_SPACE:
-        i += 1
-    limit = min(len(text), i + BOUND)
-
-    def at(k: int) -> int:
-        return text[k] if k < limit else -1
-
-    failed = (0, 0)
-    negative = False
-    if at(i) in (ord("+"), ord("-")):
-        negative = at(i) == ord("-")
-        i += 1
-        for word in (b"INF", b"NAN"):
-            if at(i) == word[0]:
-                if all(at(i + k) == word[k] for k in range(3)):
-                    return UNREPRESENTABLE, i + 3
-                return failed
-
-    accumulator = 0
-    significant = 0
-    any_digit = False
-    point = None
-    while True:
-        c = at(i)
-        if c in DIGITS:
-            any_digit = True
-            digit = c - ord("0")
-            if significant == 0 and digit == 0:
-                if point is not None:
-                    point -= 1  # a leading zero behind the point
-            else:
-                significant += 1
-                if significant <= KEPT_DIGITS:
-                    accumulator = accumulator * 10 + digit
-        elif c == ord(".") and point is None:
-            point = significant
-        else:
-            break
-        i += 1
-    if not any_digit:
-        return failed
-    if point is None:
-        point = significant
-
-    exponent = 0
-    exponent_negative = False
-    overflow = False
-    if at(i) in (ord("e"), ord("E")):
-        i += 1
-        if at(i) in (ord("+"), ord("-")):
-            exponent_negative = at(i) == ord("-")
-            i += 1
-        while at(i) in DIGITS:
-            if not overflow:
-                exponent = exponent * 10 + (at(i) - ord("0"))
-                if exponent > EXPONENT_LIMIT:
-                    overflow = True
-            i += 1
-    if exponent_negative:
-        exponent = -exponent
-        if overflow:
-            exponent = -EXPONENT_LIMIT - 1
-    elif overflow:
-        exponent = EXPONENT_LIMIT + 1
-    return evaluate(negative, accumulator, significant, point, exponent, overflow), i
-
-
-def shown(text: bytes, limit: int = 120) -> str:
-    s = escape(text)
-    return s if len(s) <= limit else f"{s[:limit]}... ({len(text)} bytes)"
-
-
-# ---------------------------------------------------------------------------
-# The generator
+BOUND = 32767  # characters a number may take from the first one after the white space
 
 
 class Generator:
@@ -329,71 +176,73 @@ class Generator:
         return out
 
 
-# ---------------------------------------------------------------------------
-# Running readnum
+def shown(text: bytes, limit: int = 120) -> str:
+    s = escape(text)
+    return s if len(s) <= limit else f"{s[:limit]}... ({len(text)} bytes)"
 
 
-def run_readnum(readnum: str, texts: list[bytes]) -> list[str]:
+def run(tool: str, texts: list[bytes]) -> list[str]:
+    """The tool's '<value> <end>' line for each text."""
     stdin = "".join(escape(t) + "\n" for t in texts).encode("latin-1")
-    out = subprocess.run([readnum], input=stdin, capture_output=True, check=True)
-    return out.stdout.decode().splitlines()
+    out = subprocess.run([tool], input=stdin, capture_output=True, check=True)
+    lines = out.stdout.decode().splitlines()
+    if len(lines) != len(texts):
+        sys.exit(f"{tool} printed {len(lines)} lines for {len(texts)} texts")
+    return lines
 
 
-def compare(label: str, texts: list[bytes], expected: list[tuple[int, int]],
-            got: list[str], source: str = "reference") -> int:
-    """Compares readnum's lines with the expected values and ends, named after `source`."""
-    if len(got) != len(texts):
-        print(f"{label}: readnum printed {len(got)} lines for {len(texts)} texts")
-        return 1
-    mismatches = []
-    for text, (value, end), line in zip(texts, expected, got):
-        if line != f"{value} {end}":
-            mismatches.append((text, value, end, line))
-    for text, value, end, line in mismatches[:10]:
-        print(f"  MISMATCH {shown(text)!r}: {source} '{value} {end}', readnum '{line}'")
+def compare(label: str, texts: list[bytes], expected: list[str], got: list[str],
+            sources: tuple[str, str]) -> int:
+    """Compares two answers per text, named after `sources`; 1 on any mismatch."""
+    mismatches = [(t, e, g) for t, e, g in zip(texts, expected, got) if e != g]
+    for text, e, g in mismatches[:10]:
+        print(f"  MISMATCH {shown(text)!r}: {sources[0]} '{e}', {sources[1]} '{g}'")
     print(f"{label}: {len(texts)} texts compared, {len(mismatches)} mismatches")
     return 1 if mismatches else 0
 
 
-def check_table(table: str, readnum: str | None) -> int:
-    """Checks each row's value and end against the reference, then readnum against the rows."""
-    failures = 0
-    texts, expected = [], []
-    for n, (escaped, value, end) in table_rows(table):
-        text = unescape(escaped)
-        row = (int(value), int(end))
-        ref = reference_read(text)
-        if ref != row:
-            print(f"  TABLE line {n} {escaped!r}: table '{value} {end}', "
-                  f"reference '{ref[0]} {ref[1]}'")
-            failures += 1
-        texts.append(text)
-        expected.append(row)
-    print(f"table: {len(texts)} rows checked against the reference, {failures} disagree")
-    status = 1 if failures else 0
-    if readnum:
-        status |= compare("table via readnum", texts, expected, run_readnum(readnum, texts),
-                          "table")
-    return status
+def check_readme_example(readme: Path, readnum: str) -> int:
+    """Runs the README's `$ ... | build/native/tools/readnum` line with this readnum,
+    and compares what it prints with the lines shown below it, up to the fence."""
+    lines = readme.read_text(encoding="utf-8").splitlines()
+    at = next(i for i, line in enumerate(lines)
+              if line.startswith("$ ") and line.endswith("| build/native/tools/readnum"))
+    shown = lines[at + 1:lines.index("```", at)]
+    command = lines[at][2:].replace("build/native/tools/readnum", readnum)
+    got = subprocess.run(["bash", "-c", command], capture_output=True, check=True,
+                         text=True).stdout.splitlines()
+    if got != shown:
+        print(f"{readme}:{at + 1}: the readnum example prints {got}, the README shows {shown}")
+        return 1
+    print(f"README's readnum example: {len(shown)} lines as shown")
+    return 0
 
 
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--readnum", help="readnum executable; without it only the table is checked")
-    ap.add_argument("--table", help="reader table to check against the reference and readnum")
+    ap.add_argument("--readnum", required=True, help="readnum executable")
+    ap.add_argument("--reference", required=True, help="readnum_reference executable")
+    ap.add_argument("--table", help="reader table to check against both tools")
     ap.add_argument("--count", type=int, default=100000, help="generated texts")
     ap.add_argument("--long", type=int, default=60, help="extra texts around the bound")
     ap.add_argument("--seed", type=int, default=20240607)
+    ap.add_argument("--readme", help="README whose readnum example must print what it shows")
     args = ap.parse_args()
 
     status = 0
+    if args.readme:
+        status |= check_readme_example(Path(args.readme), args.readnum)
     if args.table:
-        status |= check_table(args.table, args.readnum)
-    if args.readnum and args.count > 0:
+        rows = [(unescape(c[0]), f"{int(c[1])} {int(c[2])}") for _, c in table_rows(args.table)]
+        texts, expected = [t for t, _ in rows], [row for _, row in rows]
+        status |= compare("table against the reference", texts, expected,
+                          run(args.reference, texts), ("table", "reference"))
+        status |= compare("table via readnum", texts, expected, run(args.readnum, texts),
+                          ("table", "readnum"))
+    if args.count > 0:
         texts = Generator(args.seed).texts(args.count, args.long)
-        expected = [reference_read(t) for t in texts]
-        status |= compare(f"generated (seed {args.seed})", texts, expected,
-                          run_readnum(args.readnum, texts))
+        status |= compare(f"generated (seed {args.seed})", texts, run(args.reference, texts),
+                          run(args.readnum, texts), ("reference", "readnum"))
     return status
 
 
