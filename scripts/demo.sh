@@ -27,12 +27,13 @@ say() { printf '%s\n' "$*"; }
 "$root/scripts/install-deps.sh"
 
 # --- 2. Build ---------------------------------------------------------------------
+# In a build directory of its own, so it never shares one with the test builds.
 say "Building kelvor.exe and the probe..."
 cd "$root"
-cmake --preset mingw-i686 >/dev/null
-cmake --build --preset mingw-i686 -j2 --target kelvor probe >/dev/null
-kelvor=$root/build/mingw-i686/kelvor.exe
-probe_exe=$root/build/mingw-i686/tests/e2e/probe.exe
+cmake --preset mingw-i686 -B build/demo >/dev/null
+cmake --build build/demo -j2 --target kelvor probe >/dev/null
+kelvor=$root/build/demo/kelvor.exe
+probe_exe=$root/build/demo/tests/e2e/probe.exe
 
 # --- 3. A private Wine session ----------------------------------------------------
 # shellcheck source=../tests/e2e/wine_session.sh
@@ -56,13 +57,12 @@ say ""
 say "Running: kelvor.exe $affinity $priority $delay $target"
 export KELVOR_PROBE_OUT
 KELVOR_PROBE_OUT=$(wine_path "$probe_out")
-export KELVOR_PROBE_MS=$((delay + 10000)) KELVOR_PROBE_SETTLE_MS=300
 set +e
 wine "$(wine_path "$kelvor")" "$affinity" "$priority" "$delay" "$target" </dev/null >/dev/null 2>&1
 kelvor_exit=$?
 set -e
 
-# The probe keeps watching for a moment after the change, then writes "end".
+# The probe keeps watching for a moment after kelvor has ended, then writes "end".
 for _ in $(seq 1 600); do
     grep -q '^end ' "$probe_out" 2>/dev/null && break
     sleep 0.05

@@ -12,8 +12,9 @@
 # import and crops the picture to the box's window rectangle (Wine reports screen
 # coordinates, which are the X root window's here).
 #
-# Needs: the mingw-w64 and Wine set-up of scripts/demo.sh, Wine's fonts
-# (fonts-wine), xdotool, xwininfo (x11-utils) and imagemagick.
+# Installs what it needs when missing (scripts/install-deps.sh): the build and
+# Wine set-up, and for the pictures Wine's fonts (fonts-wine), xdotool, xwininfo
+# (x11-utils) and ImageMagick.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -21,12 +22,7 @@ out_dir=$root/docs
 build=${KELVOR_SCREENSHOTS_BUILD:-$root/build/screenshots}
 cd "$root"
 
-for tool in import xdotool xwininfo; do
-    command -v "$tool" >/dev/null || {
-        echo "screenshots.sh needs $tool (apt-get install imagemagick xdotool x11-utils)" >&2
-        exit 1
-    }
-done
+scripts/install-deps.sh fonts-wine xdotool x11-utils imagemagick
 # Wine draws the close cross as the letter "r" of its Marlett font and lays
 # dialogs out in its Tahoma; without them the boxes get a stand-in font.
 wine_fonts=""
@@ -81,11 +77,11 @@ open(path, "wb").write(data[:0x40] + bytes(16) + data[0x50:])
 PY
 kelvor_env=(env "WINEDLLOVERRIDES=$WINEDLLOVERRIDES;user32=n")
 
-# Wine draws caption and frame itself (there is no window manager on Xvfb), and
-# takes the X keyboard focus as activation, which no window manager offers here.
+# Wine draws caption and frame itself (there is no window manager on Xvfb; the
+# session has Wine manage its windows), and takes the X keyboard focus as
+# activation, which no window manager offers here.
 x11='HKCU\Software\Wine\X11 Driver'
 wine reg add "$x11" /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-wine reg add "$x11" /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 wine reg add "$x11" /v UseTakeFocus /t REG_SZ /d N /f >/dev/null 2>&1
 root_window=$(xwininfo -root | awk '/Window id/ { print $4 }')
 

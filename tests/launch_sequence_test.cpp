@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "argument_text.h"
 #include "facts.h"
 #include "test_platform.h"
 
@@ -15,80 +17,30 @@ namespace {
 using test_platform::Call;
 using test_platform::Function;
 
-struct Started {
-    const char* commandLine;  // the tail of the argument text the target is started with
-    uint32_t delay;
-    uint32_t mask;
-    int priority;  // the level, 1 to 6; facts.def has the class it sets
-};
-
+// A run of the table: see tests/data/launch_runs.def.
 struct LaunchRun {
-    const char* argumentText;
-    std::vector<std::string> boxes;  // texts in the order shown, usage boxes included
-    std::optional<Started> started;
-    uint32_t systemMask = 0xF;
-    bool systemMaskKnown = true;
+    const char* commandLine;
+    std::optional<uint32_t> systemMask;  // none: Windows cannot tell
+    std::vector<const char*> boxes;
+    const char* target = nullptr;  // what CreateProcessA gets; null: it is never called
+    uint32_t delay = 0;
+    uint32_t affinity = 0;
+    int priority = 0;  // the level, 1 to 6; facts.def has the class it sets
 };
 
-const std::vector<std::string> kUsage{facts::usage};
-const std::vector<std::string> kNoSystemMask{facts::no_system_mask};
-const std::vector<std::string> kBadAffinity{facts::bad_affinity, facts::usage};
-const std::vector<std::string> kBadPriority{facts::bad_priority, facts::usage};
-const std::vector<std::string> kBadDelay{facts::bad_delay, facts::usage};
-const std::vector<std::string> kWarningThenBadAffinity{facts::no_system_mask, facts::bad_affinity,
-                                                       facts::usage};
+// The rows name boxes by their facts (usage, bad_affinity, ...).
+using namespace facts;
+constexpr char launch_failed[] = "";  // composed from the target command line
+constexpr std::optional<uint32_t> unknown;
 
 const LaunchRun kRuns[] = {
-    // Nothing to do: usage alone, nothing started.
-    {nullptr, kUsage, {}},
-    {"", kUsage, {}},
-    {"3 3 0", kUsage, {}},
-    {"3 3 0   ", kUsage, {}},
-    // Affinity: bit 31 is negative; the mask must name an available processor.
-    {"0 3 0 x", kBadAffinity, {}},
-    {"2147483648 3 0 x", kBadAffinity, {}},
-    {"-1 3 0 x", kBadAffinity, {}},
-    {"255 3 0 x", {}, Started{"x", 0, 0x3, 3}, 0x3},
-    {"4 3 0 x", kBadAffinity, {}, 0x3},
-    {"15 3 0 x", {}, Started{"x", 0, 0x5, 3}, 0x5},
-    {"4294967297 3 0 x", {}, Started{"x", 0, 0x1, 3}},
-    {"4294967296 3 0 x", kBadAffinity, {}},
-    {"+INF 3 0 x", kBadAffinity, {}},
-    {"notepad", kBadAffinity, {}},
-    // Without a system mask the low 30 bits stand in, after a warning shown first.
-    {"1073741824 3 0 x", kWarningThenBadAffinity, {}, 0, false},
-    {"1 3 0 x", kNoSystemMask, Started{"x", 0, 0x1, 3}, 0, false},
-    {"4294967295 3 0 x", kWarningThenBadAffinity, {}, 0, false},
-    {"1073741823 3 0 x", kNoSystemMask, Started{"x", 0, 0x3FFFFFFF, 3}, 0xFFFF, false},
-    // Priority levels and their classes.
-    {"1 1 0 x", {}, Started{"x", 0, 1, 1}},
-    {"1 2 0 x", {}, Started{"x", 0, 1, 2}},
-    {"1 3 0 x", {}, Started{"x", 0, 1, 3}},
-    {"1 4 0 x", {}, Started{"x", 0, 1, 4}},
-    {"1 5 0 x", {}, Started{"x", 0, 1, 5}},
-    {"1 6 0 x", {}, Started{"x", 0, 1, 6}},
-    {"1 0 0 x", kBadPriority, {}},
-    {"1 7 0 x", kBadPriority, {}},
-    {"1 notepad", kBadPriority, {}},
-    // Delay: 0 to 60000 inclusive.
-    {"1 3 60000 x", {}, Started{"x", 60000, 1, 3}},
-    {"1 3 60001 x", kBadDelay, {}},
-    {"1 3 -1 x", kBadDelay, {}},
-    {"1 3 1e400 x", kBadDelay, {}},
-    // Only the first failing check is reported.
-    {"0 9 99999 x", kBadAffinity, {}},
-    {"1 9 99999 x", kBadPriority, {}},
-    // Where the fields end decides where the command line begins.
-    {"1 3 0notepad", {}, Started{"notepad", 0, 1, 3}},
-    {"1 3 5explorer", {}, Started{"xplorer", 5, 1, 3}},
-    {"1 3 notepad", {}, Started{"notepad", 0, 1, 3}},
-    {"1 3 x notepad", {}, Started{"x notepad", 0, 1, 3}},
-    {"3.9 6.5 -0.5 x", {}, Started{"x", 0, 3, 6}},
-    {"1 3 0   notepad", {}, Started{"notepad", 0, 1, 3}},
-    {"1 3 0\tnotepad", {}, Started{"\tnotepad", 0, 1, 3}},
-    {"3 4 500 \"C:\\My Tools\\app.exe\" /x",
-     {},
-     Started{"\"C:\\My Tools\\app.exe\" /x", 500, 3, 4}},
+#define KELVOR_REFUSES(group, commandLine, systemMask, ...) \
+    {commandLine, systemMask, {__VA_ARGS__}},
+#define KELVOR_LAUNCHES(group, commandLine, systemMask, target, delay, affinity, priority, ...) \
+    {commandLine, systemMask, {__VA_ARGS__}, target, delay, affinity, priority},
+#include "data/launch_runs.def"
+#undef KELVOR_REFUSES
+#undef KELVOR_LAUNCHES
 };
 
 void ExpectStartedAsWindowsExpects(const Call& create, char* argumentText,
@@ -108,15 +60,26 @@ void ExpectStartedAsWindowsExpects(const Call& create, char* argumentText,
     EXPECT_EQ(std::memcmp(&create.startup, &zeroed, sizeof(zeroed)), 0);
 }
 
-TEST(LaunchSequence, RunsThroughWinMainAsTheTableSays) {
+// Each row as the exe runs it: the start-up cuts the argument text off the
+// command line and hands it to WinMain.
+TEST(LaunchSequence, RunsAsTheTableSays) {
     for (const LaunchRun& run : kRuns) {
-        SCOPED_TRACE(run.argumentText != nullptr ? run.argumentText : "(no argument text)");
+        SCOPED_TRACE(run.commandLine != nullptr ? run.commandLine : "(no command line)");
+        std::vector<std::string> boxes;
+        for (const char* box : run.boxes) {
+            boxes.push_back(box == launch_failed
+                                ? std::string(launch_failed_head) + run.target + launch_failed_tail
+                                : box);
+        }
+        const bool launchFails =
+            std::find(run.boxes.begin(), run.boxes.end(), launch_failed) != run.boxes.end();
         test_platform::Script script;
-        script.systemMask = run.systemMask;
-        script.systemMaskKnown = run.systemMaskKnown;
+        script.systemMaskKnown = run.systemMask.has_value();
+        script.systemMask = run.systemMask.value_or(0);
+        script.createSucceeds = !launchFails;
         test_platform::Reset(script);
-        std::string storage = run.argumentText != nullptr ? run.argumentText : "";
-        char* argumentText = run.argumentText != nullptr ? storage.data() : nullptr;
+        std::string storage = run.commandLine != nullptr ? run.commandLine : "";
+        char* argumentText = CutArgumentText(run.commandLine != nullptr ? storage.data() : nullptr);
 
         EXPECT_EQ(WinMain(nullptr, nullptr, argumentText, 10), 0);
 
@@ -124,50 +87,37 @@ TEST(LaunchSequence, RunsThroughWinMainAsTheTableSays) {
         if (argumentText != nullptr && *argumentText != '\0') {
             expected = {Function::GetCurrentProcess, Function::GetProcessAffinityMask};
         }
-        expected.insert(expected.end(), run.boxes.size(), Function::MessageBoxA);
-        if (run.started) {
+        // The failure box and usage come after the launch, every other box before it.
+        expected.insert(expected.end(), boxes.size() - (launchFails ? 2 : 0),
+                        Function::MessageBoxA);
+        const size_t create = expected.size();
+        if (launchFails) {
+            expected.insert(expected.end(), {Function::CreateProcessA, Function::MessageBoxA,
+                                             Function::MessageBoxA});
+        } else if (run.target != nullptr) {
             expected.insert(expected.end(),
                             {Function::CreateProcessA, Function::Sleep,
                              Function::SetProcessAffinityMask, Function::SetPriorityClass});
         }
         ASSERT_EQ(test_platform::Functions(), expected);
-        EXPECT_EQ(test_platform::BoxTexts(), run.boxes);
+        EXPECT_EQ(test_platform::BoxTexts(), boxes);
 
         const std::vector<Call>& calls = test_platform::Calls();
         if (!expected.empty() && expected[0] == Function::GetCurrentProcess) {
             EXPECT_EQ(calls[1].process, script.ownProcess);
         }
-        if (run.started) {
-            const size_t n = calls.size();
-            ExpectStartedAsWindowsExpects(calls[n - 4], argumentText, run.started->commandLine);
-            EXPECT_EQ(calls[n - 3].value, run.started->delay);
-            EXPECT_EQ(calls[n - 2].process, script.targetProcess);
-            EXPECT_EQ(calls[n - 2].value, run.started->mask);
-            EXPECT_EQ(calls[n - 1].process, script.targetProcess);
-            EXPECT_EQ(calls[n - 1].value, facts::kPriorityClasses[run.started->priority - 1]);
+        if (run.target != nullptr) {
+            ExpectStartedAsWindowsExpects(calls[create], argumentText, run.target);
+        }
+        if (run.target != nullptr && !launchFails) {
+            EXPECT_EQ(calls[create + 1].value, run.delay);
+            EXPECT_EQ(calls[create + 2].process, script.targetProcess);
+            EXPECT_EQ(calls[create + 2].value,
+                      run.affinity & run.systemMask.value_or(fallback_mask));
+            EXPECT_EQ(calls[create + 3].process, script.targetProcess);
+            EXPECT_EQ(calls[create + 3].value, kPriorityClasses[run.priority - 1]);
         }
     }
-}
-
-TEST(LaunchSequence, FailedLaunchShowsTheCommandLineAndSleepsNot) {
-    test_platform::Script script;
-    script.createSucceeds = false;
-    test_platform::Reset(script);
-    std::string argumentText = "1 3 500 \"C:\\no such\\app.exe\" -x ";
-
-    EXPECT_EQ(WinMain(nullptr, nullptr, argumentText.data(), 10), 0);
-
-    EXPECT_EQ(test_platform::Functions(),
-              (std::vector<Function>{Function::GetCurrentProcess, Function::GetProcessAffinityMask,
-                                     Function::CreateProcessA, Function::MessageBoxA,
-                                     Function::MessageBoxA}));
-    ExpectStartedAsWindowsExpects(test_platform::Calls()[2], argumentText.data(),
-                                  "\"C:\\no such\\app.exe\" -x ");
-    EXPECT_EQ(
-        test_platform::BoxTexts(),
-        (std::vector<std::string>{std::string(facts::launch_failed_head) +
-                                      "\"C:\\no such\\app.exe\" -x " + facts::launch_failed_tail,
-                                  facts::usage}));
 }
 
 // Results of the affinity and priority calls are not looked at: nothing is shown.

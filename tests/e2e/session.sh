@@ -1,22 +1,36 @@
 #!/usr/bin/env bash
-# session.sh start <dir> [win32|win64] | stop <dir>: a Wine session of the e2e suite
-# as a CTest fixture. "start" creates it in <dir> (replacing a leftover one), with a
-# 32-bit prefix or, given win64, a 64-bit (WoW64) one, and leaves Xvfb and the
-# wineserver running for the test cases; "stop" ends exactly those and removes <dir>.
+# session.sh start <dir> <win32|win64> <box_reader.exe> | stop <dir>: a Wine
+# session of the e2e suite as a CTest fixture. "start" creates it in <dir>
+# (replacing a leftover one) with a 32-bit or a 64-bit (WoW64) prefix, has Wine
+# trace kelvor's MessageBoxA calls for runs that ask for a relay trace, and starts
+# the box reader that serves every run of the session (it also keeps Wine's
+# desktop process alive: a new one makes the next window wait ten seconds); Xvfb,
+# the wineserver and the reader run on for the test cases. "stop" ends exactly
+# those and removes <dir>.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine_session.sh"
 action=$1
 dir=$2
-arch=${3:-win32}
 case $action in
     start)
         if [ -d "$dir" ]; then
             wine_session_attach "$dir" 2>/dev/null && wine_session_stop
             rm -rf "$dir"
         fi
-        KELVOR_WINE_ARCH=$arch wine_session_start "$dir" || exit 1
-        echo "Wine session ($arch) in $dir on display $DISPLAY"
+        KELVOR_WINE_ARCH=$3 wine_session_start "$dir" || exit 1
+        wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d user32.MessageBoxA \
+            /f </dev/null >/dev/null 2>&1 || exit 1
+        caption=$(python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import textdata
+sys.stdout.write(textdata.facts()["caption"].decode())' "$here/..")
+        wine "$4" "$caption" "$(wine_path "$dir/boxes.txt")" 2000000000 4000000000 \
+            </dev/null >/dev/null 2>&1 &
+        for _ in $(seq 600); do
+            grep -qs '^ready' "$dir/boxes.txt" && break
+            sleep 0.05
+        done
+        grep -qs '^ready' "$dir/boxes.txt" || exit 1
+        echo "Wine session ($3) in $dir on display $DISPLAY"
         ;;
     stop)
         if wine_session_attach "$dir"; then
@@ -25,7 +39,7 @@ case $action in
         rm -rf "$dir"
         ;;
     *)
-        echo "usage: session.sh start <dir> [win32|win64] | stop <dir>" >&2
+        echo "usage: session.sh start <dir> <win32|win64> <box_reader.exe> | stop <dir>" >&2
         exit 2
         ;;
 esac

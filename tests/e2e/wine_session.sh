@@ -14,132 +14,39 @@
 # installers), 32-bit unless KELVOR_WINE_ARCH=win64 asks for a 64-bit (WoW64) one,
 # where 32-bit programs run beside 64-bit ones as on 64-bit Windows, and starts a
 # persistent wineserver for that prefix with DISPLAY set, so that message boxes
-# have a display to appear on. It exports:
+# have a display to appear on. Its environment is written once, to <dir>/env
+# (NAME=value lines), and exported:
 #
-#   KELVOR_WINE_DIR   the session directory (Xvfb log, prefix, scratch files)
 #   DISPLAY           the private Xvfb display, e.g. :5
 #   WINEPREFIX        <dir>/prefix
-#   WINEARCH          win32 or win64 (also written to <dir>/arch)
+#   WINEARCH          win32 or win64
 #   WINEDEBUG=-all  WINEDLLOVERRIDES="mscoree,mshtml="
 #   KELVOR_WINE       the wine loader to run programs with ("wine")
+#
+# and KELVOR_WINE_DIR, the session directory (Xvfb log, prefix, scratch files).
+# There is no window manager on the display: Wine manages its windows itself
+# (X11 Driver "Managed" off), else hiding each one waits two seconds for a
+# window manager that never answers.
 #
 # wine_session_stop ends only what wine_session_start started: the wineserver of
 # this prefix (wineserver -k with this WINEPREFIX) and this Xvfb (by its pid). It
 # removes the session directory unless KELVOR_WINE_KEEP=1 or the directory was
 # given by the caller.
 #
-# wine_session_attach <dir> sets the environment of a session that another process
-# started in <dir> (its arch too), so that process can use it or stop it.
+# wine_session_attach <dir> takes the environment of a session that another
+# process started in <dir>, so this one can use it or stop it.
 #
 # wine_path <unix path> prints the Windows form of an absolute or relative path on
 # Wine's Z: drive (Z:\tmp\x\probe.txt).
 #
-# Hosts that cannot run 32-bit x86 Linux programs: wine32 is a 32-bit Linux
-# program. Where the kernel refuses those (exec format error, as in some virtual
-# machines), the session runs them through QEMU's user-mode emulator qemu-i386,
-# registered with binfmt_misc as "kelvor-i386" (needs root). QEMU older than 8
-# (bookworm's 7.2) cannot start Wine usefully: it ignores Wine's address hints,
-# so each Wine process spends a minute reserving memory and then fails to place
-# its shared user data page. The session therefore uses qemu-i386 from Debian's
-# bookworm-backports qemu-user package (10.x), fetched once with apt-get download
-# into a private apt state (nothing is installed, /etc/apt is not touched) and
-# unpacked into ${XDG_CACHE_HOME:-~/.cache}/kelvor/. The binfmt entry is
-# system-wide and is left in place for later sessions. Emulated programs start in
-# a second or two each.
+# Wine's 32-bit part is a 32-bit Linux program; on machines that cannot run those,
+# scripts/install-deps.sh sets up QEMU's emulator first.
 #
 # Environment read: KELVOR_WINE_START_TIMEOUT (seconds for prefix creation, default 600),
 # KELVOR_WINE_ARCH (win32, the default, or win64).
 
-# The binfmt_misc entry that sends 32-bit x86 ELF programs (executables and PIEs)
-# to qemu-i386. "F" opens the interpreter at registration, so it works in any
-# mount namespace and even if the file is later removed.
-_wine_session_binfmt_name=kelvor-i386
-_wine_session_binfmt_magic='\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-_wine_session_binfmt_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-
 _wine_session_log() {
     echo "wine_session: $*" >&2
-}
-
-# True when this machine can execute 32-bit x86 Linux programs (natively or via binfmt).
-wine_session_can_run_32bit() {
-    local loader=/lib/ld-linux.so.2
-    [ -e "$loader" ] && "$loader" --version >/dev/null 2>&1
-}
-
-# Prints the major version of the qemu-i386 at $1, or 0.
-_wine_session_qemu_major() {
-    local line
-    line=$("$1" --version 2>/dev/null | head -n 1)
-    line=${line#*version }
-    echo "${line%%.*}" | grep -E '^[0-9]+$' || echo 0
-}
-
-# Prints the path of a qemu-i386 new enough to run Wine, fetching one if needed.
-wine_session_find_qemu() {
-    local candidate
-    for candidate in /usr/bin/qemu-i386 /usr/bin/qemu-i386-static; do
-        if [ -x "$candidate" ] && [ "$(_wine_session_qemu_major "$candidate")" -ge 8 ]; then
-            echo "$candidate"
-            return 0
-        fi
-    done
-    local cache=${XDG_CACHE_HOME:-$HOME/.cache}/kelvor/qemu-user
-    if [ -x "$cache/usr/bin/qemu-i386" ]; then
-        echo "$cache/usr/bin/qemu-i386"
-        return 0
-    fi
-    _wine_session_log "fetching qemu-user from Debian backports into $cache"
-    local apt=$cache.apt
-    rm -rf "$apt"
-    mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" || return 1
-    # The backports suite of the Debian mirror this machine already uses.
-    local mirror codename
-    mirror=$(grep -hE '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
-        /etc/apt/sources.list.d/*.list 2>/dev/null | grep '/debian' | grep -v -- '-security' |
-        head -n 1 | sed -E 's/^URIs: *//; s/^deb (\[[^]]*\] )?//; s/ .*//')
-    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    [ -n "$mirror" ] && [ -n "$codename" ] || {
-        _wine_session_log "no Debian mirror found in the apt sources"
-        return 1
-    }
-    echo "deb $mirror $codename-backports main" >"$apt/sources.list"
-    local opts=(-q -o "Dir::Etc::sourcelist=$apt/sources.list" -o "Dir::Etc::sourceparts=-"
-        -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache")
-    (apt-get "${opts[@]}" update >"$apt/log" 2>&1 &&
-        cd "$apt" && apt-get "${opts[@]}" download "qemu-user/$codename-backports" >>"$apt/log" 2>&1) || {
-        _wine_session_log "could not fetch qemu-user (see $apt/log)"
-        return 1
-    }
-    mkdir -p "$cache" && dpkg-deb -x "$apt"/qemu-user_*.deb "$cache" || return 1
-    rm -rf "$apt"
-    echo "$cache/usr/bin/qemu-i386"
-}
-
-# Makes 32-bit x86 Linux programs runnable through qemu-i386 if they are not.
-wine_session_ensure_32bit() {
-    local entry=/proc/sys/fs/binfmt_misc/$_wine_session_binfmt_name
-    if [ -e "$entry" ]; then
-        local current
-        current=$(sed -n 's/^interpreter //p' "$entry")
-        if [ -x "$current" ] && [ "$(_wine_session_qemu_major "$current")" -lt 8 ]; then
-            echo -1 >"$entry"  # an old emulator: replace it below
-        fi
-    fi
-    wine_session_can_run_32bit && return 0
-    local qemu
-    qemu=$(wine_session_find_qemu) || return 1
-    if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
-        mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || return 1
-    fi
-    [ -e "$entry" ] && echo -1 >"$entry"
-    printf ':%s:M::%s:%s:%s:F\n' "$_wine_session_binfmt_name" "$_wine_session_binfmt_magic" \
-        "$_wine_session_binfmt_mask" "$qemu" >/proc/sys/fs/binfmt_misc/register || return 1
-    wine_session_can_run_32bit || {
-        _wine_session_log "32-bit programs still do not run through $qemu"
-        return 1
-    }
-    _wine_session_log "32-bit programs run through $qemu (binfmt_misc entry $_wine_session_binfmt_name)"
 }
 
 wine_path() {
@@ -149,6 +56,16 @@ wine_path() {
         *) path=$PWD/$path ;;
     esac
     printf 'Z:%s\n' "${path//\//\\}"
+}
+
+# Exports the session environment that <dir>/env holds.
+_wine_session_load() {
+    local line
+    while IFS= read -r line; do
+        export "${line?}"
+    done <"$1/env"
+    export KELVOR_WINE_DIR=$1
+    unset WINELOADER WINESERVER
 }
 
 wine_session_start() {
@@ -161,6 +78,10 @@ wine_session_start() {
             return 1
             ;;
     esac
+    if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+        _wine_session_log "32-bit programs do not run here: run scripts/install-deps.sh first"
+        return 1
+    fi
     _wine_session_own_dir=0
     if [ -z "$dir" ]; then
         dir=$(mktemp -d "${TMPDIR:-/tmp}/kelvor-wine.XXXXXX") || return 1
@@ -168,7 +89,6 @@ wine_session_start() {
     fi
     mkdir -p "$dir" || return 1
     export KELVOR_WINE_DIR=$dir
-    wine_session_ensure_32bit || return 1
 
     # Xvfb writes its display number to the descriptor given by -displayfd once it
     # is ready to take clients; a FIFO lets us wait for that without polling.
@@ -187,16 +107,9 @@ wine_session_start() {
         wine_session_stop
         return 1
     fi
-    export DISPLAY=:$display
-    echo "$DISPLAY" >"$dir/display"
-
-    export WINEPREFIX=$dir/prefix
-    export WINEARCH=$arch
-    echo "$arch" >"$dir/arch"
-    export WINEDEBUG=-all
-    export WINEDLLOVERRIDES="mscoree,mshtml="
-    export KELVOR_WINE=wine
-    unset WINELOADER WINESERVER
+    printf '%s\n' "DISPLAY=:$display" "WINEPREFIX=$dir/prefix" "WINEARCH=$arch" WINEDEBUG=-all \
+        "WINEDLLOVERRIDES=mscoree,mshtml=" KELVOR_WINE=wine >"$dir/env"
+    _wine_session_load "$dir"
 
     # The server needs the prefix directory; wineboot fills it in.
     mkdir -p "$WINEPREFIX" || return 1
@@ -210,7 +123,9 @@ wine_session_start() {
         return 1
     }
     local started=$SECONDS
-    if ! timeout "${KELVOR_WINE_START_TIMEOUT:-600}" wine wineboot -i </dev/null >"$dir/wineboot.log" 2>&1; then
+    if ! timeout "${KELVOR_WINE_START_TIMEOUT:-600}" wine wineboot -i </dev/null >"$dir/wineboot.log" 2>&1 ||
+        ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+            </dev/null >>"$dir/wineboot.log" 2>&1; then
         _wine_session_log "wineboot failed (see $dir/wineboot.log)"
         wine_session_stop
         return 1
@@ -219,21 +134,14 @@ wine_session_start() {
 }
 
 # Takes over a session that another process started in <dir> (for test fixtures
-# whose set-up and clean-up run as separate processes): sets the same environment.
+# whose set-up and clean-up run as separate processes).
 wine_session_attach() {
     local dir=${1:-}
-    [ -f "$dir/display" ] && [ -d "$dir/prefix" ] || {
+    [ -f "$dir/env" ] && [ -d "$dir/prefix" ] || {
         _wine_session_log "no Wine session in $dir"
         return 1
     }
-    export KELVOR_WINE_DIR=$dir
-    DISPLAY=$(cat "$dir/display")
-    export DISPLAY
-    # Sessions from before the arch file were all 32-bit.
-    WINEARCH=$(cat "$dir/arch" 2>/dev/null || echo win32)
-    export WINEPREFIX=$dir/prefix WINEARCH WINEDEBUG=-all
-    export WINEDLLOVERRIDES="mscoree,mshtml=" KELVOR_WINE=wine
-    unset WINELOADER WINESERVER
+    _wine_session_load "$dir"
     _wine_session_xvfb_pid=$(cat "$dir/xvfb.pid" 2>/dev/null)
     _wine_session_own_dir=0
 }

@@ -2,22 +2,24 @@
 //
 //   box_reader.exe <caption> <output file> <count> <timeout ms> [<hold ms>]
 //
-// It looks about every 10 ms for a top-level window with exactly this caption
-// (kelvor's, which the caller takes from tests/data/facts.def),
-// records the box's message text (the static control with id 0xFFFF) read both as
-// ANSI and as Unicode, its screen rectangle, whether it is topmost, the texts of its
+// It looks about every 10 ms for a visible top-level window with exactly this
+// caption (kelvor's, which the caller takes from tests/data/facts.def), records
+// the process that shows it, the box's message text (the static control with id
+// 0xFFFF) read both as ANSI and as Unicode, its screen rectangle, the texts of its
 // buttons and which comctl32.dll the box's process has loaded (the common-controls
 // 6 one from winsxs when the process asked for themed controls), waits <hold ms>
-// (default 0; the screenshot script uses it to photograph the box), then presses OK.
-// It ends after <count> boxes (exit code 0) or when <timeout ms> has passed since its
-// start (exit code 1, with what it saw so far). A ready line is written once the
-// reader is looking, so a driver can start kelvor only then.
+// (default 0; the screenshot script uses it to photograph the box), then presses
+// OK. A box is complete once it is visible: its dialog fills it in before showing
+// it. The reader ends after <count> boxes (exit code 0) or when <timeout ms> has
+// passed since its start (exit code 1, with what it saw so far). A ready line is
+// written once the reader is looking, so a driver can start kelvor only then; the
+// e2e session runs one reader for all its runs, which tell their boxes by process.
 //
-// Output format (version 1): plain ASCII, one record per line, flushed at once:
-//   format kelvor-boxes 1
+// Output format (version 2): plain ASCII, one record per line, flushed at once:
+//   format kelvor-boxes 2
 //   ready
-//   box <n from 1> <ms since reader start> rect=<left>,<top>,<right>,<bottom>
-//       topmost=<0|1> buttons=<escaped texts joined by '|'>
+//   box <n from 1> <ms since reader start> pid=<process id> rect=<left>,<top>,<right>,<bottom>
+//       buttons=<escaped texts joined by '|'>
 //       comctl32=<escaped paths joined by '|', spaces as "\x20"; "-" if none>
 //       textw=<the Unicode text as UTF-8, in hex; "-" if empty> text=<escaped text>
 //   done <number of boxes> | timeout <number of boxes>
@@ -98,10 +100,8 @@ std::string Hex(const std::string& bytes) {
     return out;
 }
 
-// The full paths of every comctl32.dll loaded in the window's process.
-std::string Comctl32Paths(HWND window) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
+// The full paths of every comctl32.dll loaded in the process.
+std::string Comctl32Paths(DWORD pid) {
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
     if (snapshot == INVALID_HANDLE_VALUE) {
         return "-";
@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
     const DWORD holdMs = argc > 5 ? static_cast<DWORD>(atol(argv[5])) : 0;
     const DWORD started = GetTickCount();
 
-    fputs("format kelvor-boxes 1\nready\n", out);
+    fputs("format kelvor-boxes 2\nready\n", out);
     fflush(out);
 
     std::vector<HWND> seen;
@@ -193,23 +193,21 @@ int main(int argc, char** argv) {
             }
             any = true;
             seen.push_back(box);
-            // The box fills its text control while it is created; give it a moment
-            // to be drawn, which also makes screenshots show the finished box.
-            Sleep(50);
             const int length = GetDlgItemTextA(box, kTextId, text.data(), 65536);
             const int wideLength = GetDlgItemTextW(box, kTextId, wideText.data(), 65536);
-            const std::string comctl32 = Comctl32Paths(box);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(box, &pid);
+            const std::string comctl32 = Comctl32Paths(pid);
             RECT rect{};
             GetWindowRect(box, &rect);
-            const bool topmost = (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
             std::string buttons;
             EnumChildWindows(box, CollectButton, reinterpret_cast<LPARAM>(&buttons));
             ++count;
             fprintf(out,
-                    "box %d %lu rect=%ld,%ld,%ld,%ld topmost=%d buttons=%s comctl32=%s textw=%s "
+                    "box %d %lu pid=%lu rect=%ld,%ld,%ld,%ld buttons=%s comctl32=%s textw=%s "
                     "text=%s\n",
-                    count, GetTickCount() - started, rect.left, rect.top, rect.right, rect.bottom,
-                    topmost ? 1 : 0, buttons.c_str(), comctl32.c_str(),
+                    count, GetTickCount() - started, pid, rect.left, rect.top, rect.right,
+                    rect.bottom, buttons.c_str(), comctl32.c_str(),
                     Hex(Utf8(wideText.data(), wideLength)).c_str(),
                     Escape(text.data(), length).c_str());
             fflush(out);

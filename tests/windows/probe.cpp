@@ -3,16 +3,17 @@
 //
 // It records the raw command line it received (the ANSI one and, as UTF-8, the
 // Unicode one), whether it is a 32- or 64-bit process, its processor-affinity
-// mask and priority class at start, then polls both about every millisecond for
-// a bounded time and records every change together with the time it was seen.
-// The same source builds probe.exe (32-bit) and probe64.exe (64-bit).
+// mask and priority class at start, then polls both about every millisecond and
+// records every change together with the time it was seen. It watches until the
+// process that started it (kelvor) has ended, and a short settle time more: kelvor
+// sets both before it ends, and after that only the probe itself could change
+// them. The same source builds probe.exe (32-bit) and probe64.exe (64-bit).
 //
 // Environment:
-//   KELVOR_PROBE_OUT        file to write (required; a Windows path, e.g. Z:\tmp\p.txt).
-//                           Without it the probe exits with code 2 and writes nothing.
-//   KELVOR_PROBE_MS         how long to poll, in ms (default 3000, at most 600000).
-//   KELVOR_PROBE_SETTLE_MS  if set, stop polling this many ms after the first change
-//                           instead of running the whole KELVOR_PROBE_MS.
+//   KELVOR_PROBE_OUT  file to write (required; a Windows path, e.g. Z:\tmp\p.txt).
+//                     Without it the probe exits with code 2 and writes nothing.
+//   KELVOR_PROBE_MS   the longest it watches, in ms (default 120000, at most 600000),
+//                     whether or not its starter has ended.
 //
 // Output format (version 1; readers skip lines they do not know): plain ASCII,
 // one record per line, fields separated by one space, lines ending in "\n". The
@@ -23,8 +24,6 @@
 //   format kelvor-probe 1
 //   pid <decimal process id>
 //   cmdline_hex <GetCommandLineA bytes as lowercase hex, two digits a byte; "-" if empty>
-//   cmdline <the same bytes escaped: printable ASCII 0x21-0x7e except '\' as is,
-//            '\' as "\\", every other byte (space included) as "\xHH">
 //   cmdline_w_hex <GetCommandLineW as UTF-8, in hex as cmdline_hex; "-" if empty>
 //   bits <32|64>                     (pointer size of this build: 64 for probe64.exe)
 //   qpc_frequency <QueryPerformanceFrequency, ticks per second>
@@ -38,12 +37,15 @@
 // Timestamps are QueryPerformanceCounter values, one clock for every process on
 // the machine, so other tools can compare them with their own readings.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
+
+constexpr long kSettleMs = 100;
 
 struct Sample {
     DWORD affinity;
@@ -82,26 +84,33 @@ long long Microseconds(LONGLONG ticks, LONGLONG frequency) {
 }
 
 void WriteCommandLine(FILE* out, const char* commandLine) {
-    const size_t length = strlen(commandLine);
     fputs("cmdline_hex ", out);
-    if (length == 0) {
+    if (*commandLine == '\0') {
         fputc('-', out);
     }
-    for (size_t i = 0; i < length; ++i) {
-        fprintf(out, "%02x", static_cast<unsigned char>(commandLine[i]));
-    }
-    fputs("\ncmdline ", out);
-    for (size_t i = 0; i < length; ++i) {
-        const unsigned char byte = static_cast<unsigned char>(commandLine[i]);
-        if (byte == '\\') {
-            fputs("\\\\", out);
-        } else if (byte > 0x20 && byte < 0x7f) {
-            fputc(byte, out);
-        } else {
-            fprintf(out, "\\x%02x", byte);
-        }
+    for (; *commandLine != '\0'; ++commandLine) {
+        fprintf(out, "%02x", static_cast<unsigned char>(*commandLine));
     }
     fputc('\n', out);
+}
+
+// The process that started this one, to wait for; null when there is none any more.
+HANDLE OpenStarter() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    DWORD starter = 0;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId()) {
+            starter = entry.th32ParentProcessID;
+        }
+    }
+    CloseHandle(snapshot);
+    return starter != 0 ? OpenProcess(SYNCHRONIZE, FALSE, starter) : nullptr;
 }
 
 void WriteWideCommandLine(FILE* out, const wchar_t* commandLine) {
@@ -143,8 +152,8 @@ int main() {
     if (out == nullptr) {
         return 3;
     }
-    const long pollMs = ReadEnvNumber("KELVOR_PROBE_MS", 3000, 600000);
-    const long settleMs = ReadEnvNumber("KELVOR_PROBE_SETTLE_MS", -1, 600000);
+    const long limitMs = ReadEnvNumber("KELVOR_PROBE_MS", 120000, 600000);
+    HANDLE starter = OpenStarter();
 
     fprintf(out, "format kelvor-probe 1\npid %lu\n", GetCurrentProcessId());
     WriteCommandLine(out, commandLine);
@@ -157,13 +166,20 @@ int main() {
 
     // Sleep(1) is about a millisecond at the finest timer resolution.
     timeBeginPeriod(1);
-    const LONGLONG pollTicks = frequency.QuadPart * pollMs / 1000;
-    LONGLONG stopAt = start.QuadPart + pollTicks;
-    bool changed = false;
+    LONGLONG stopAt = start.QuadPart + frequency.QuadPart * limitMs / 1000;
     unsigned long samples = 1;
     LARGE_INTEGER now = start;
     while (now.QuadPart < stopAt) {
         Sleep(1);
+        // Once the starter has ended, the samples of the settle time show the final state.
+        if (starter == nullptr || WaitForSingleObject(starter, 0) == WAIT_OBJECT_0) {
+            const LONGLONG settleAt = now.QuadPart + frequency.QuadPart * kSettleMs / 1000;
+            stopAt = settleAt < stopAt ? settleAt : stopAt;
+            if (starter != nullptr) {
+                CloseHandle(starter);
+                starter = nullptr;
+            }
+        }
         const Sample current = TakeSample(self, nullptr);
         QueryPerformanceCounter(&now);
         ++samples;
@@ -173,11 +189,6 @@ int main() {
                     static_cast<long long>(now.QuadPart), current.affinity, current.priority);
             fflush(out);
             last = current;
-            if (!changed && settleMs >= 0) {
-                const LONGLONG settleAt = now.QuadPart + frequency.QuadPart * settleMs / 1000;
-                stopAt = settleAt < stopAt ? settleAt : stopAt;
-            }
-            changed = true;
         }
     }
     timeEndPeriod(1);

@@ -16,7 +16,10 @@
 // The program runs in a job object of the runner's (started suspended, put in
 // the job, then resumed), so the processes it starts belong to the job too; the
 // runner reports how many processes the job has seen, which tells whether the
-// program started another one. The job does not end them: they run on.
+// program started another one. The job does not end them: after the program has
+// ended, the runner waits up to <timeout ms> more for the rest of the job (a
+// target watching its own state) to end, so every process of the run has written
+// its results when the runner exits.
 //
 // Result file (version 1), plain ASCII lines:
 //   format kelvor-run 1
@@ -163,6 +166,14 @@ int main(int argc, char** argv) {
     wideStartup.cb = sizeof wideStartup;
     PROCESS_INFORMATION process{};
     HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    // The job reports to this port when its last process has ended.
+    const HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{job, port};
+    if (job != nullptr && !SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation,
+                                                   &association, sizeof association)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
     QueryPerformanceCounter(&launch);
     const BOOL started =
         unicode ? CreateProcessW(wideExe.c_str(), &wideBuffer[0], nullptr, nullptr, FALSE,
@@ -197,6 +208,12 @@ int main(int argc, char** argv) {
         fprintf(out, "killed_after_timeout %lu\n", timeoutMs);
         result = 1;
     }
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    LPOVERLAPPED overlapped = nullptr;
+    while (job != nullptr && message != JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO &&
+           GetQueuedCompletionStatus(port, &message, &key, &overlapped, timeoutMs)) {
+    }
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
     if (job != nullptr && QueryInformationJobObject(job, JobObjectBasicAccountingInformation,
                                                     &accounting, sizeof accounting, nullptr)) {
@@ -210,5 +227,6 @@ int main(int argc, char** argv) {
     if (job != nullptr) {
         CloseHandle(job);
     }
+    CloseHandle(port);
     return result;
 }
