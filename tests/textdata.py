@@ -98,11 +98,6 @@ def priority_classes() -> dict[int, int]:
     return dict(macro_rows("facts.def", "KELVOR_PRIORITY_CLASS"))
 
 
-def box_kinds() -> list[str]:
-    """The fact names of the box texts of message kinds 0 to 4, in kind order."""
-    return list(macro_rows("facts.def", "KELVOR_BOX_KINDS")[0])
-
-
 def limits() -> dict[str, int]:
     """The numbers the launch sequence decides by: longest_delay, fallback_mask."""
     return dict(macro_rows("facts.def", "KELVOR_LIMIT"))

@@ -1,11 +1,9 @@
 // raw_runner.exe: starts a program with an exact, byte-for-byte command line.
 //
-//   raw_runner.exe <result file> <exe path> <command line as hex | @file | u@file>
-//                  <timeout ms>
+//   raw_runner.exe <result file> <exe path> <@file | u@file> <timeout ms>
 //
-// The command line is given as lowercase or uppercase hex (two digits a byte; "-"
-// for the empty command line) or, after '@', as the path of a file whose whole
-// contents are the command line. The program is started with CreateProcessA, the
+// After '@' comes the path of a file whose whole contents are the command line.
+// The program is started with CreateProcessA, the
 // exe path as application name and the raw bytes as lpCommandLine, so nothing is
 // quoted, split or re-joined on the way. After "u@" the file holds the command
 // line as UTF-8 (invalid UTF-8 is refused); it is converted to UTF-16 and the
@@ -43,19 +41,6 @@
 #include <string>
 
 namespace {
-
-int HexValue(char digit) {
-    if (digit >= '0' && digit <= '9') {
-        return digit - '0';
-    }
-    if (digit >= 'a' && digit <= 'f') {
-        return digit - 'a' + 10;
-    }
-    if (digit >= 'A' && digit <= 'F') {
-        return digit - 'A' + 10;
-    }
-    return -1;
-}
 
 bool ReadWholeFile(const char* path, std::string* contents) {
     FILE* in = fopen(path, "rb");
@@ -101,35 +86,12 @@ bool WideExePath(std::wstring* path) {
     return ok;
 }
 
-bool ReadCommandLine(const char* argument, std::string* commandLine) {
-    if (argument[0] == '@') {
-        return ReadWholeFile(argument + 1, commandLine);
-    }
-    if (strcmp(argument, "-") == 0) {
-        return true;
-    }
-    const size_t length = strlen(argument);
-    if (length % 2 != 0) {
-        return false;
-    }
-    for (size_t i = 0; i < length; i += 2) {
-        const int high = HexValue(argument[i]);
-        const int low = HexValue(argument[i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        commandLine->push_back(static_cast<char>(high * 16 + low));
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 5) {
         fprintf(stderr,
-                "usage: raw_runner <result file> <exe path> <command line hex | @file | "
-                "u@file> <timeout ms>\n");
+                "usage: raw_runner <result file> <exe path> <@file | u@file> <timeout ms>\n");
         return 2;
     }
     const bool unicode = strncmp(argv[3], "u@", 2) == 0;
@@ -139,7 +101,7 @@ int main(int argc, char** argv) {
     const bool read = unicode
                           ? ReadWholeFile(argv[3] + 2, &commandLine) &&
                                 Utf8ToWide(commandLine, &wideCommandLine) && WideExePath(&wideExe)
-                          : ReadCommandLine(argv[3], &commandLine);
+                          : argv[3][0] == '@' && ReadWholeFile(argv[3] + 1, &commandLine);
     if (!read || commandLine.find('\0') != std::string::npos) {
         fprintf(stderr, "raw_runner: bad command line argument\n");
         return 2;
