@@ -48,11 +48,31 @@ if [[ -r /proc/sys/fs/binfmt_misc/status ]]; then
 fi
 wine_version=$(timeout 120 wine --version 2>/dev/null || echo "not runnable here")
 
+# bench_launch.exe in a private Wine session, its programs and results in a path
+# without spaces (it puts the target's path straight into command lines); the
+# results end in $out/launch.tsv, even those of a run that failed part way.
+run_wine() {
+    # shellcheck source=../tests/e2e/wine_session.sh
+    source tests/e2e/wine_session.sh
+    # shellcheck disable=SC2119  # no directory given: the session makes its own
+    wine_session_start || { echo "no Wine session could be started here"; exit 1; }
+    trap wine_session_stop EXIT
+    local bin=$KELVOR_WINE_DIR/bench status=0
+    mkdir -p "$bin"
+    cp "$mingw/kelvor.exe" "$mingw"/bench/windows/bench_{target,launch}.exe "$bin/"
+    rm -f "$out/launch.tsv"
+    timeout 540 wine "$bin/bench_launch.exe" "$(wine_path "$bin/kelvor.exe")" \
+        "$(wine_path "$bin/bench_target.exe")" "$rounds" "$delay_trials" \
+        "$(wine_path "$bin/launch.tsv")" || status=$?
+    cp "$bin/launch.tsv" "$out/launch.tsv" 2>/dev/null || true
+    echo "bench_launch exit status $status"
+    exit "$status"
+}
+
 launch_args=(--launch-skipped "Wine was not run (KELVOR_BENCH_SKIP_WINE=1).")
 if [[ "${KELVOR_BENCH_SKIP_WINE:-0}" != 1 ]]; then
     log "launch and delay under Wine ($rounds rounds, $delay_trials trials per delay)"
-    if bash bench/windows/run_wine.sh "$mingw" "$out" "$rounds" "$delay_trials" \
-        > "$out/wine.log" 2>&1; then
+    if (run_wine) > "$out/wine.log" 2>&1; then
         launch_args=(--launch "$out/launch.tsv")
     elif [[ -s "$out/launch.tsv" ]]; then
         launch_args=(--launch "$out/launch.tsv")
