@@ -1,61 +1,48 @@
 #!/usr/bin/env bash
-# Builds kelvor.exe twice from scratch, each time from a fresh copy of the tree
-# at a different absolute path, with a pause between the two, and fails unless
-# both exes are byte for byte the same. On a difference it shows where.
-# Usage: check_reproducible.sh <source dir> [cmake]
+# Makes the release twice with scripts/release.sh, each time from a fresh copy of
+# the tree at a different absolute path, with a pause between the two, and fails
+# unless both zips, and so both kelvor.exe, are byte for byte the same. On a
+# difference it shows where the exes differ.
+# Usage: check_reproducible.sh <source dir>
 set -euo pipefail
 
 source_dir=$(cd "${1:?source dir}" && pwd)
-cmake=${2:-cmake}
-preset=${KELVOR_REPRO_PRESET:-mingw-i686}
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvor-repro.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-build_copy() {
+release_copy() {
     local tree=$1
     mkdir -p "$tree"
-    # Only what the exe is built from; tests and tools do not reach it.
-    cp -R "$source_dir/CMakeLists.txt" "$source_dir/CMakePresets.json" \
-          "$source_dir/cmake" "$source_dir/src" "$tree/"
-    (cd "$tree" &&
-     "$cmake" --preset "$preset" > "$tree.configure.log" 2>&1 &&
-     "$cmake" --build --preset "$preset" --target kelvor -j2 > "$tree.build.log" 2>&1) || {
-        echo "build in $tree failed:" >&2
-        cat "$tree.configure.log" "$tree.build.log" >&2 || true
+    # What the release is built and packed from, and the exe check it runs.
+    cp -R "$source_dir"/{CMakeLists.txt,CMakePresets.json,README.md,LICENSE,cmake,scripts,src,tests} \
+        "$tree/"
+    KELVOR_BUILD_DIR=$tree/build KELVOR_DIST_DIR=$tree/dist bash "$tree/scripts/release.sh" \
+        > "$tree.log" 2>&1 || {
+        echo "release in $tree failed:" >&2
+        cat "$tree.log" >&2
         exit 2
     }
-    find "$tree/build" -name kelvor.exe -print -quit
 }
 
-first=$(build_copy "$work/a")
+release_copy "$work/a"
 # Long enough for any second-resolution stamp to change.
 sleep 3
-second=$(build_copy "$work/a-second-tree-at-a-longer/path")
+release_copy "$work/a-second-tree-at-a-longer/path"
+cat "$work/a.log"
 
-for exe in "$first" "$second"; do
-    if [[ ! -s "$exe" ]]; then
-        echo "no kelvor.exe was built (looked for '$exe')" >&2
-        exit 2
-    fi
-done
-
-sum1=$(sha256sum < "$first" | cut -d' ' -f1)
-sum2=$(sha256sum < "$second" | cut -d' ' -f1)
-echo "build 1: $first $(stat -c %s "$first") bytes sha256 $sum1"
-echo "build 2: $second $(stat -c %s "$second") bytes sha256 $sum2"
-
-if cmp -s "$first" "$second"; then
-    echo "kelvor.exe is reproducible"
+if cmp -s "$work"/a/dist/kelvor-*.zip "$work"/a-second-tree-at-a-longer/path/dist/kelvor-*.zip; then
+    echo "the release zip and kelvor.exe are reproducible"
     exit 0
 fi
 
-echo "kelvor.exe differs between the two builds" >&2
-cmp -l "$first" "$second" | head -40 >&2 || true
+echo "the two releases differ" >&2
+exe1=$work/a/build/kelvor.exe
+exe2=$work/a-second-tree-at-a-longer/path/build/kelvor.exe
+cmp -l "$exe1" "$exe2" | head -40 >&2 || true
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 if command -v "$objdump" > /dev/null; then
     # Headers and sections side by side, less the lines naming the file.
-    diff <("$objdump" -x "$first" | tail -n +4) <("$objdump" -x "$second" | tail -n +4) |
+    diff <("$objdump" -x "$exe1" | tail -n +4) <("$objdump" -x "$exe2" | tail -n +4) |
         head -60 >&2 || true
 fi
 exit 1
