@@ -385,10 +385,6 @@ def unicode_cases(s: Session, c: Checks, helper: str, bits: int):
                 any(is_v6_comctl32(path) for path in loaded), str(loaded))
 
 
-def unicode(s: Session, c: Checks, results):
-    unicode_cases(s, c, "probe.exe", 32)
-
-
 def wow64(s: Session, c: Checks, results):
     """32-bit kelvor in a 64-bit prefix, starting 64-bit programs."""
     if not c.check("session prefix is 64-bit", s.arch == "win64", f"arch {s.arch}"):
@@ -407,7 +403,8 @@ def wow64(s: Session, c: Checks, results):
 
 CODE = {"bad_affinity": bad_affinity, "launch_failed": launch_failed_long,
         "target_command": target_command, "affinity_priority": affinity_priority,
-        "timing": timing, "unicode": unicode, "wow64": wow64}
+        "timing": timing, "unicode": lambda s, c, _: unicode_cases(s, c, "probe.exe", 32),
+        "wow64": wow64}
 GROUPS = list(dict.fromkeys([row["group"] for row in RUNS if row["group"] != "unit"] +
                             list(CODE)))
 # Groups that need a 64-bit (WoW64) prefix; all others run in a 32-bit one.
