@@ -25,11 +25,9 @@ case $action in
 sys.stdout.write(textdata.facts()["caption"].decode())' "$here/..")
         wine "$4" "$caption" "$(wine_path "$dir/boxes.txt")" 2000000000 4000000000 \
             </dev/null >/dev/null 2>&1 &
-        for _ in $(seq 600); do
-            grep -qs '^ready' "$dir/boxes.txt" && break
-            sleep 0.05
-        done
-        grep -qs '^ready' "$dir/boxes.txt" || exit 1
+        # The reader is looking once it has written its ready line.
+        timeout 30 bash -c 'until grep -qs "^ready" "$1"; do sleep 0.05; done' _ "$dir/boxes.txt" ||
+            exit 1
         echo "Wine session ($3) in $dir on display $DISPLAY"
         ;;
     stop)
