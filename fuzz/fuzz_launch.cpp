@@ -87,7 +87,7 @@ void CheckStarted(const std::vector<Call>& calls, size_t next, const char* text,
         FUZZ_CHECK(calls.size() == next + 3 && IsBox(calls[next + 1], LaunchFailed) &&
                    IsBox(calls[next + 2], Usage));
         const std::string& shown = calls[next + 1].text;
-        const size_t fits = kMessageCapacity - 1 - std::strlen(facts::launch_failed_head) -
+        const size_t fits = facts::message_capacity - 1 - std::strlen(facts::launch_failed_head) -
                             std::strlen(facts::launch_failed_tail);
         const std::string command = std::string(create.commandLine).substr(0, fits);
         FUZZ_CHECK(shown == facts::launch_failed_head + command + facts::launch_failed_tail);
@@ -143,8 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const Call& call : calls) {
         if (call.function == Function::MessageBoxA) {
             const int kind = BoxKind(call.text);
-            FUZZ_CHECK(kind >= 0 && call.caption == facts::caption && call.value == kMessageStyle &&
-                       call.process == nullptr);
+            FUZZ_CHECK(kind >= 0 && call.caption == facts::caption &&
+                       call.value == facts::box_style && call.process == nullptr);
             errorBoxes += kind >= static_cast<int>(BadAffinity) ? 1 : 0;
             warnings += kind == static_cast<int>(NoSystemMask) ? 1 : 0;
         }

@@ -54,7 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char(&text)[kMessageCapacity] = *reinterpret_cast<char(*)[kMessageCapacity]>(block);
     const int length = ComposeMessage(static_cast<MessageKind>(kind), detailText, text);
 
-    FUZZ_CHECK(length >= 0 && length <= kMessageCapacity - 1);
+    // The box's capacity and style are the tests' facts, not the product's constants.
+    constexpr int kLongest = facts::message_capacity - 1;
+    FUZZ_CHECK(length >= 0 && length <= kLongest);
     FUZZ_CHECK(std::memchr(text, '\0', kMessageCapacity) != nullptr);
     FUZZ_CHECK(static_cast<size_t>(length) == std::strlen(text));
     if (kind != kLaunchFailed) {
@@ -70,10 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t detailLength = detail.length();
         FUZZ_CHECK(shown <= detailLength);
         FUZZ_CHECK(std::memcmp(text + headLength, detail.data(), shown) == 0);
-        if (detailLength <= kMessageCapacity - 1 - headLength - tailLength) {
+        if (detailLength <= kLongest - headLength - tailLength) {
             FUZZ_CHECK(shown == detailLength);
         } else {
-            FUZZ_CHECK(length == kMessageCapacity - 1);  // cut only as far as needed
+            FUZZ_CHECK(length == kLongest);  // cut only as far as needed
         }
     }
     const std::string composed(text);
@@ -89,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(call.function == Function::MessageBoxA);
         FUZZ_CHECK(call.process == nullptr);
         FUZZ_CHECK(call.caption == facts::caption);
-        FUZZ_CHECK(call.value == kMessageStyle);
+        FUZZ_CHECK(call.value == facts::box_style);
     }
     FUZZ_CHECK(calls[0].text == composed);
     if (isError) {

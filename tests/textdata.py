@@ -99,5 +99,6 @@ def priority_classes() -> dict[int, int]:
 
 
 def limits() -> dict[str, int]:
-    """The numbers the launch sequence decides by: longest_delay, fallback_mask."""
+    """The numbers kelvor decides or shows by: longest_delay, fallback_mask,
+    message_capacity, box_style."""
     return dict(macro_rows("facts.def", "KELVOR_LIMIT"))

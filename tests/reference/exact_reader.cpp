@@ -53,18 +53,23 @@ U128 RoundAndTruncate(U128 n, U128 d) {
 
 // The field value of +-accumulator * 10^scale, accumulator > 0.
 int32_t Evaluate(bool negative, uint64_t accumulator, int64_t scale) {
-    // Rounding is monotonic and never crosses a value that is exact at 64 bits:
-    // from scale 19 on the value is at least 10^19 (exact, above 2^63) and stays
-    // out of range; from -20 down it is below 0.1, rounds to at most 0.5 (exact)
-    // and truncates to 0.
-    if (scale >= 19) {
+    // 10^38 is the largest power of ten in 128 bits, so scales -38 to 38 are
+    // worked out; only beyond them does monotonicity decide. From 39 on the
+    // value is at least 10^39, far out of range; from -39 down it is below
+    // 10^19 / 10^39, which rounds to far less than 1 and truncates to 0.
+    // Both lie well past the product's own limits (19 and -20).
+    if (scale > 38) {
         return kNoValue;
     }
-    if (scale <= -20) {
+    if (scale < -38) {
         return 0;
     }
-    const U128 magnitude = scale >= 0 ? RoundAndTruncate(accumulator * PowerOfTen(scale), 1)
-                                      : RoundAndTruncate(accumulator, PowerOfTen(-scale));
+    const U128 power = PowerOfTen(scale >= 0 ? scale : -scale);
+    if (scale >= 0 && accumulator > (U128{1} << 127) / power) {
+        return kNoValue;  // above 2^127: far out of range, and rounding stays in 128 bits
+    }
+    const U128 magnitude = scale >= 0 ? RoundAndTruncate(accumulator * power, 1)
+                                      : RoundAndTruncate(accumulator, power);
     const U128 limit = U128{1} << 63;  // -2^63 is in range, +2^63 is not
     if (magnitude > limit || (magnitude == limit && !negative)) {
         return kNoValue;
