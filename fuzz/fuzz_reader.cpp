@@ -1,12 +1,15 @@
 // Fuzzes the number reader with arbitrary text and checks what must hold for any
-// input: where a read may end, what a failed read gives, and that scanning and
-// evaluation agree with the combined read.
+// input: where a read may end, what a failed read gives, that scanning and
+// evaluation agree with the combined read, and that every read gives the value
+// and end of the tests' exact reader (tests/reference/exact_reader.cpp).
+#include <cinttypes>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "fuzz_input.h"
 #include "number_reader.h"
+#include "reference/exact_reader.h"
 
 namespace {
 
@@ -21,6 +24,12 @@ bool IsDigit(char c) {
 // One read from `cursor` inside a text that ends at `textEnd`; returns its end.
 const char* CheckRead(const char* cursor, const char* textEnd) {
     const NumberRead read = ReadNumber(cursor);
+    const exact_reader::Read exact = exact_reader::ReadNumber(cursor);
+    if (read.value != exact.value || read.end != exact.end) {
+        std::fprintf(stderr, "reader: %" PRId32 " %td, exact reader: %" PRId32 " %td\n",
+                     read.value, read.end - cursor, exact.value, exact.end - cursor);
+    }
+    FUZZ_CHECK(read.value == exact.value && read.end == exact.end);
     const char* number = cursor;
     while (IsWhiteSpace(*number)) {
         ++number;

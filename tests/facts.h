@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace facts {
 
@@ -15,6 +16,14 @@ namespace facts {
 #undef KELVOR_PRIORITY_CLASS
 #undef KELVOR_BOX_KINDS
 #undef KELVOR_LIMIT
+
+// A failed launch's box: as much of the command line as the box holds (its
+// closing quote always fits), between the head and the tail.
+inline constexpr size_t kLaunchFailedRoom =
+    message_capacity + 1 - sizeof(launch_failed_head) - sizeof(launch_failed_tail);
+inline std::string LaunchFailedText(const std::string& commandLine) {
+    return launch_failed_head + commandLine.substr(0, kLaunchFailedRoom) + launch_failed_tail;
+}
 
 // Indexed by priority level - 1; the file lists the levels 1 to 6 in order.
 inline constexpr uint32_t kPriorityClasses[] = {

@@ -67,9 +67,7 @@ TEST(LaunchSequence, RunsAsTheTableSays) {
         SCOPED_TRACE(run.commandLine != nullptr ? run.commandLine : "(no command line)");
         std::vector<std::string> boxes;
         for (const char* box : run.boxes) {
-            boxes.push_back(box == launch_failed
-                                ? std::string(launch_failed_head) + run.target + launch_failed_tail
-                                : box);
+            boxes.push_back(box == launch_failed ? LaunchFailedText(run.target) : box);
         }
         const bool launchFails =
             std::find(run.boxes.begin(), run.boxes.end(), launch_failed) != run.boxes.end();

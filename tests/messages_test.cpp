@@ -15,12 +15,7 @@ using test_platform::Function;
 using enum MessageKind;
 
 const std::string kUsage = facts::usage;
-const std::string kLaunchFailedHead = facts::launch_failed_head;
-const std::string kLaunchFailedTail = facts::launch_failed_tail;
-
-std::string LaunchFailedText(const std::string& detail) {
-    return kLaunchFailedHead + detail + kLaunchFailedTail;
-}
+using facts::LaunchFailedText;
 
 // The box text of kinds 0 to 4, as the facts list them in kind order.
 std::string Fact(MessageKind kind) {
@@ -92,20 +87,16 @@ TEST(Messages, UsageTextIs313Characters) {
 // A failed launch shows 49 characters of its own; a command line too long for
 // the rest of the box is cut so the closing quote still ends the text.
 TEST(Messages, LongLaunchDetailIsCutToFit) {
-    const size_t fits = facts::message_capacity - 1 - LaunchFailedText("").size();
-    struct Case {
-        size_t detailLength;
-        size_t shownDetail;
-    };
-    const Case kCases[] = {
-        {fits - 1, fits - 1}, {fits, fits}, {fits + 1, fits}, {5000, fits}, {40000, fits}};
-    for (const Case& c : kCases) {
-        const std::string detail(c.detailLength, 'x');
+    const size_t room = facts::kLaunchFailedRoom;
+    ASSERT_EQ(room, facts::message_capacity - 1 - LaunchFailedText("").size());
+    for (const size_t detailLength : {room - 1, room, room + 1, size_t{5000}, size_t{40000}}) {
+        const std::string detail(detailLength, 'x');
         char text[kMessageCapacity];
         std::memset(text, '#', sizeof(text));
         const int length = ComposeMessage(LaunchFailed, detail.c_str(), text);
 
-        const std::string expected = LaunchFailedText(detail.substr(0, c.shownDetail));
+        const std::string expected = LaunchFailedText(detail);
+        EXPECT_EQ(expected.size(), 49 + std::min(detailLength, room));
         EXPECT_EQ(length, static_cast<int>(expected.size()));
         EXPECT_EQ(std::string(text), expected);
     }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 
 // The reader's table of short texts runs through readnum (tests/data); these
 // cases need texts built in code, or look at what scanning found.
@@ -58,43 +60,30 @@ TEST(NumberReader, LongTextsKeepNineteenDigitsAndTheBound) {
     }
 }
 
+// What scanning found, comparable as a whole: form, sign, accumulator, significant
+// digits, point position, exponent (0 once it has overflowed), overflow mark, end.
+using Scan = std::tuple<NumberForm, bool, uint64_t, int32_t, int32_t, int32_t, bool, size_t>;
+
 TEST(NumberReader, ScanningSeparatesDigitsPointAndExponent) {
-    struct Scan {
-        const char* text;
-        NumberForm form;
-        bool negative;
-        uint64_t accumulator;
-        int32_t significantDigits;
-        int32_t pointPosition;
-        int32_t exponent;
-        bool exponentOverflow;
-        size_t end;
+    using enum NumberForm;
+    const std::pair<const char*, Scan> kScans[] = {
+        {"123.456e2", {Finite, false, 123456, 6, 3, 2, false, 9}},
+        {"0.0001e4", {Finite, false, 1, 1, -3, 4, false, 8}},
+        {"-00.0", {Finite, true, 0, 0, -1, 0, false, 5}},
+        {"12345678901234567890123", {Finite, false, 1234567890123456789, 23, 23, 0, false, 23}},
+        {"1e4933", {Finite, false, 1, 1, 1, 0, true, 6}},
+        {"1e-4932", {Finite, false, 1, 1, 1, -4932, false, 7}},
+        {"-INF", {Infinity, true, 0, 0, 0, 0, false, 4}},
+        {"+NAN", {NotANumber, false, 0, 0, 0, 0, false, 4}},
+        {" -x", {None, true, 0, 0, 0, 0, false, 0}},
     };
-    const Scan kScans[] = {
-        {"123.456e2", NumberForm::Finite, false, 123456, 6, 3, 2, false, 9},
-        {"0.0001e4", NumberForm::Finite, false, 1, 1, -3, 4, false, 8},
-        {"-00.0", NumberForm::Finite, true, 0, 0, -1, 0, false, 5},
-        {"12345678901234567890123", NumberForm::Finite, false, 1234567890123456789, 23, 23, 0,
-         false, 23},
-        {"1e4933", NumberForm::Finite, false, 1, 1, 1, 4933, true, 6},
-        {"1e-4932", NumberForm::Finite, false, 1, 1, 1, -4932, false, 7},
-        {"-INF", NumberForm::Infinity, true, 0, 0, 0, 0, false, 4},
-        {"+NAN", NumberForm::NotANumber, false, 0, 0, 0, 0, false, 4},
-        {" -x", NumberForm::None, true, 0, 0, 0, 0, false, 0},
-    };
-    for (const Scan& want : kScans) {
-        const ScannedNumber got = ScanNumber(want.text);
-        SCOPED_TRACE(want.text);
-        EXPECT_EQ(got.form, want.form);
-        EXPECT_EQ(got.negative, want.negative);
-        EXPECT_EQ(got.accumulator, want.accumulator);
-        EXPECT_EQ(got.significantDigits, want.significantDigits);
-        EXPECT_EQ(got.pointPosition, want.pointPosition);
-        if (!want.exponentOverflow) {
-            EXPECT_EQ(got.exponent, want.exponent);
-        }
-        EXPECT_EQ(got.exponentOverflow, want.exponentOverflow);
-        EXPECT_EQ(static_cast<size_t>(got.end - want.text), want.end);
+    for (const auto& [text, want] : kScans) {
+        const ScannedNumber got = ScanNumber(text);
+        EXPECT_EQ(
+            Scan(got.form, got.negative, got.accumulator, got.significantDigits, got.pointPosition,
+                 got.exponentOverflow ? 0 : got.exponent, got.exponentOverflow, got.end - text),
+            want)
+            << text;
     }
 }
 

@@ -38,19 +38,6 @@ def unescape(text: str) -> bytes:
     return bytes(out)
 
 
-def escape(data: bytes) -> str:
-    """A text that unescape() turns back into `data`: printable ASCII as itself."""
-    out = []
-    for b in data:
-        if b == 0x5C:
-            out.append("\\\\")
-        elif 0x20 <= b < 0x7F:
-            out.append(chr(b))
-        else:
-            out.append(f"\\x{b:02x}")
-    return "".join(out)
-
-
 def table_rows(path: Path) -> list[tuple[int, list[str]]]:
     """(line number, TAB-separated columns) of each line of a .txt table but blank
     lines and '#' comments."""
