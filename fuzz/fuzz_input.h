@@ -1,11 +1,13 @@
 // Turns fuzz bytes into the texts the targets hand to the launcher's core.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace fuzz_input {
@@ -34,30 +36,28 @@ inline std::vector<char> ExpandText(const uint8_t* data, size_t size) {
 }
 
 // A heap copy of exactly the text and its NUL, so reading one byte too far is an
-// AddressSanitizer report.
+// AddressSanitizer report; it keeps the bytes it was made from to tell a write.
 class ExactText {
 public:
-    explicit ExactText(const std::vector<char>& text)
-        : size_(text.size()), bytes_(static_cast<char*>(std::malloc(text.size() + 1))) {
-        if (!text.empty()) {
-            std::memcpy(bytes_, text.data(), text.size());
-        }
-        bytes_[size_] = '\0';
+    explicit ExactText(std::vector<char> text)
+        : original_(std::move(text)), bytes_(new char[original_.size() + 1]) {
+        std::copy(original_.begin(), original_.end(), bytes_.get());
+        bytes_[original_.size()] = '\0';
     }
     ExactText(const uint8_t* data, size_t size) : ExactText(std::vector<char>(data, data + size)) {}
-    ~ExactText() { std::free(bytes_); }
-    ExactText(const ExactText&) = delete;
-    ExactText& operator=(const ExactText&) = delete;
 
-    char* data() { return bytes_; }
-    // Bytes of the buffer, an embedded NUL and what follows it included.
-    size_t size() const { return size_; }
+    char* data() { return bytes_.get(); }
     // Length as C code sees it: up to the first NUL.
-    size_t length() const { return std::strlen(bytes_); }
+    size_t length() const { return std::strlen(bytes_.get()); }
+    // Every byte as it was, an embedded NUL and what follows it included.
+    bool Unchanged() const {
+        return std::equal(original_.begin(), original_.end(), bytes_.get()) &&
+               bytes_[original_.size()] == '\0';
+    }
 
 private:
-    size_t size_;
-    char* bytes_;
+    std::vector<char> original_;
+    std::unique_ptr<char[]> bytes_;
 };
 
 // Reads fixed-size fields off the front of the fuzz bytes; zeros once they run out.
