@@ -1,6 +1,6 @@
 // The tests' exact number reader: its own scanner, and the one rounding to 64
 // significant bits carried out in integers. It shares no code with the product's
-// reader, which reader_reference_test.cpp and fuzz_reader compare with it.
+// reader, which number_reader_test.cpp and fuzz_reader compare with it.
 #pragma once
 
 #include <cstdint>
