@@ -52,14 +52,10 @@ struct Fields {
 };
 
 Fields ReadFields(const char* text) {
-    Fields f;
-    f.affinity = ReadNumber(text);
+    Fields f{ReadNumber(text), {}, {}, nullptr};
     f.priority = ReadNumber(f.affinity.end);
     f.delay = ReadNumber(f.priority.end);
-    f.command = f.delay.end;
-    while (*f.command == ' ') {
-        ++f.command;
-    }
+    f.command = f.delay.end + std::strspn(f.delay.end, " ");
     return f;
 }
 

@@ -2,7 +2,6 @@
 // input: where a read may end, what a failed read gives, that scanning and
 // evaluation agree with the combined read, and that every read gives the value
 // and end of the tests' exact reader (tests/reference/exact_reader.cpp).
-#include <cinttypes>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -25,10 +24,6 @@ bool IsDigit(char c) {
 const char* CheckRead(const char* cursor, const char* textEnd) {
     const NumberRead read = ReadNumber(cursor);
     const exact_reader::Read exact = exact_reader::ReadNumber(cursor);
-    if (read.value != exact.value || read.end != exact.end) {
-        std::fprintf(stderr, "reader: %" PRId32 " %td, exact reader: %" PRId32 " %td\n", read.value,
-                     read.end - cursor, exact.value, exact.end - cursor);
-    }
     FUZZ_CHECK(read.value == exact.value && read.end == exact.end);
     const char* number = cursor;
     while (IsWhiteSpace(*number)) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -233,10 +234,7 @@ std::string SignificantDigits(Rng& rng) {
 
 // Few digits with a scale near -19..19, where the power of ten is exact.
 std::string Scaled(Rng& rng) {
-    uint64_t power = 1;
-    for (int64_t n = Between(rng, 1, 19); n > 0; --n) {
-        power *= 10;
-    }
+    const auto power = static_cast<uint64_t>(std::pow(10.0, Between(rng, 1, 19)));  // exact
     std::string digits = Decimal(Pick<uint64_t>(
         rng, {1, 3, 5, 9, 25, 125, 999, std::uniform_int_distribution<uint64_t>(1, power)(rng)}));
     digits = Between(rng, 0, 1) ? PointAt(digits, Between(rng, 0, std::ssize(digits))) : digits;
