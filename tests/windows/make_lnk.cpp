@@ -1,15 +1,8 @@
-// make_lnk.exe: makes shortcuts (.lnk) through the shell's own IShellLinkW, from
-// a Target and a Start in text as a user enters them in a shortcut's Properties.
-//
-//   make_lnk.exe <list file>
-//
-// The list file is UTF-16LE text, three lines per shortcut, each ending in "\n":
-// the .lnk path to write, the Target, the Start in folder. The Target is split the
-// way the shell splits a command: the arguments are what PathGetArgsW finds, the
-// program's path the rest without them and without its quotes (PathRemoveArgsW,
-// PathUnquoteSpacesW). Each shortcut is saved with IPersistFile::Save.
-// Exit code: 0 when every shortcut was saved, 1 when one was not, 2 on bad arguments
-// or a list whose lines do not come in threes.
+// make_lnk.exe <lnk> <target> <start in> [<lnk> <target> <start in>]...: saves each
+// shortcut through the shell's IShellLinkW and IPersistFile, from a Target and a Start
+// in as a user types them into a shortcut's Properties. The Target is split as the
+// shell splits a command: PathGetArgsW's arguments, and the rest without its quotes.
+// Exit code: 0 when every shortcut was saved, 1 when one was not, 2 on bad arguments.
 #include <windows.h>
 // After windows.h, which they need.
 #include <shlobj.h>
@@ -18,9 +11,7 @@
 #include <cstdio>
 #include <string>
 
-namespace {
-
-HRESULT SaveShortcut(const std::wstring& lnk, std::wstring target, const std::wstring& startIn) {
+static HRESULT SaveShortcut(const wchar_t* lnk, std::wstring target, const wchar_t* startIn) {
     const std::wstring arguments = PathGetArgsW(target.c_str());
     PathRemoveArgsW(&target[0]);
     PathUnquoteSpacesW(&target[0]);
@@ -30,10 +21,10 @@ HRESULT SaveShortcut(const std::wstring& lnk, std::wstring target, const std::ws
                                       IID_IShellLinkW, reinterpret_cast<void**>(&link));
     if (SUCCEEDED(result) && SUCCEEDED(result = link->SetPath(target.c_str())) &&
         SUCCEEDED(result = link->SetArguments(arguments.c_str())) &&
-        SUCCEEDED(result = link->SetWorkingDirectory(startIn.c_str())) &&
+        SUCCEEDED(result = link->SetWorkingDirectory(startIn)) &&
         SUCCEEDED(result =
                       link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        result = file->Save(lnk.c_str(), TRUE);
+        result = file->Save(lnk, TRUE);
         file->Release();
     }
     if (link != nullptr) {
@@ -42,38 +33,22 @@ HRESULT SaveShortcut(const std::wstring& lnk, std::wstring target, const std::ws
     return result;
 }
 
-}  // namespace
-
 int main() {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    FILE* in = arguments != nullptr && count == 2 ? _wfopen(arguments[1], L"rb") : nullptr;
-    if (in == nullptr) {
-        fprintf(stderr, "usage: make_lnk <list file: lnk, target, start in lines, UTF-16LE>\n");
+    if (arguments == nullptr || count < 4 || count % 3 != 1) {
+        fprintf(stderr,
+                "usage: make_lnk <lnk> <target> <start in> [<lnk> <target> <start in>]...\n");
         return 2;
     }
-    std::wstring text;
-    for (wchar_t unit; fread(&unit, sizeof unit, 1, in) == 1;) {
-        text.push_back(unit);
-    }
-    fclose(in);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int result = 0;
-    std::wstring lines[3];
-    int filled = 0;
-    for (size_t start = 0, end; (end = text.find(L'\n', start)) != std::wstring::npos;
-         start = end + 1) {
-        lines[filled++] = text.substr(start, end - start);
-        if (filled < 3) {
-            continue;
-        }
-        filled = 0;
-        if (FAILED(SaveShortcut(lines[0], lines[1], lines[2]))) {
-            fprintf(stderr, "make_lnk: not saved: %ls\n", lines[0].c_str());
+    for (int i = 1; i < count; i += 3) {
+        if (FAILED(SaveShortcut(arguments[i], arguments[i + 1], arguments[i + 2]))) {
+            fprintf(stderr, "make_lnk: not saved: %ls\n", arguments[i]);
             result = 1;
         }
     }
     CoUninitialize();
-    LocalFree(arguments);
-    return filled == 0 ? result : 2;
+    return result;
 }
