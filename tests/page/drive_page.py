@@ -101,7 +101,7 @@ if __name__ == "__main__":
         driver = open_page(Path(downloads))
         try:
             fill(driver, EXAMPLE)
-            driver.set_window_size(1000, 100 + driver.execute_script(
+            driver.set_window_size(1000, 200 + driver.execute_script(
                 "document.activeElement.blur(); return document.documentElement.scrollHeight"))
             driver.execute_script("window.scrollTo(0, 0)")
             driver.save_screenshot(sys.argv[2])
