@@ -10,6 +10,7 @@ packages=(
     cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev python3 zip
     osslsigncode openssl
     mingw-w64 wine wine64 wine32:i386 xvfb
+    chromium chromium-driver python3-selenium
     "$@"
 )
 # wine64 is there for its native wineserver: where 32-bit programs run only under

@@ -33,7 +33,14 @@ using namespace facts;
 constexpr char launch_failed[] = "";  // composed from the target command line
 constexpr std::optional<uint32_t> unknown;
 
+// The mask of the highest CPU alone starts the target; the next bit's is refused.
+const std::string kHighestCpuAlone = "kelvor.exe " + std::to_string(1ull << highest_cpu) + " 3 0 x";
+const std::string kBeyondHighestCpu =
+    "kelvor.exe " + std::to_string(1ull << (highest_cpu + 1)) + " 3 0 x";
+
 const LaunchRun kRuns[] = {
+    {kHighestCpuAlone.c_str(), 0xFFFFFFFF, {}, "x", 0, 1u << highest_cpu, 3},
+    {kBeyondHighestCpu.c_str(), 0xFFFFFFFF, {bad_affinity, usage}},
 #define KELVOR_REFUSES(group, commandLine, systemMask, ...) \
     {commandLine, systemMask, {__VA_ARGS__}},
 #define KELVOR_LAUNCHES(group, commandLine, systemMask, target, delay, affinity, priority, ...) \

@@ -106,7 +106,7 @@ def parse_probe(path: Path):
                         (line.split(" ") for line in path.read_text("latin-1").splitlines()
                          if line.startswith("change "))]
     probe["initial"] = tuple(int(v, 16) for v in probe["initial"].split(" "))
-    for key in ("cmdline_hex", "cmdline_w_hex"):
+    for key in ("cmdline_hex", "cmdline_w_hex", "cwd_w_hex"):
         probe[key] = b"" if probe[key] == "-" else bytes.fromhex(probe[key])
     return probe
 
@@ -398,10 +398,145 @@ def wow64(s: Session, c: Checks, results):
     unicode_cases(s, c, "probe64.exe", 64)
 
 
+# The command builder page (src/page/), each case as a user types it: paths under
+# the case's scratch folder (folder "" is the program's own), the cpus to tick or a
+# quick pick's name, on a CPU of 2 P-cores of 2 threads (cpu0-3) and 2 E-cores.
+BUILDER_TOPOLOGY, QUICK_PICKS = (6, 2, 2, 2, 1), {"p": [0, 1, 2, 3], "one-per-core": [0, 2, 4, 5]}
+BUILDER_CASES = [
+    dict(folder="Program Files (x86)/A&B ^1 !x! 100%", program="Some Game/game.exe", priority=5,
+         arguments='-fast "a b" 100% x&y ^c !v! "say \\"hi\\"" %%', cpus=[0], delay=0),
+    dict(folder="", program="A & B/game (2).exe", arguments='-w 1920 "save dir\\x" a^b',
+         priority=2, cpus="one-per-core", delay=100),
+    # Wine's cmd.exe reads a whole .bat in the OEM code page; Windows' reads each line
+    # in the console's, so after chcp 65001 as UTF-8.
+    dict(folder="", program="Łódź 東京/app (1).exe", arguments='Ж "東京 & x" é', priority=4,
+         cpus="one-per-core", delay=250, copied_as_path=True, wine_cmd=False),
+    # The .bat runs the probe with its arguments (%*), which cmd.exe reads as part of
+    # a line once more: & ^ % in them get through only inside quotes.
+    dict(folder="scripts (1)", program="bat & co/run me.bat", arguments='"a & b" "c^d" x',
+         priority=4, cpus="p", delay=0, wine_cmd=False),
+    dict(folder="work dir", program="tools/tool.exe", arguments='"open & x | y ^', priority=1,
+         cpus=[0, 5], delay=0, wine_cmd=False),
+]
+# What a field refuses (a sentence beside it, no output), typed into the last case.
+BUILDER_REFUSED = [("program", r"C:\Games\game.lnk"), ("program", r"Games\game.exe"),
+                   ("delay", "60001"), ("kelvor", r"C:\Tools\kelvor.txt"), ("cpus", [])]
+
+
+def builder_page(s: Session, c: Checks, kelvor: str):
+    """Types each case into the page, in one headless browser, and checks what it
+    shows; returns each case's files to run and what its probe must see."""
+    sys.path.insert(0, str(HERE.parent / "page"))
+    import drive_page  # selenium: only Debian's /usr/bin/python3 has it
+
+    downloads = s.work / "downloads"
+    downloads.mkdir()
+    driver, runs = drive_page.open_page(downloads), []
+    try:
+        for i, case in enumerate(BUILDER_CASES):
+            root, name = s.work / f"builder{i}", f"page, case {i}"
+            program = root / case["program"]
+            program.parent.mkdir(parents=True)
+            (root / case["folder"]).mkdir(parents=True, exist_ok=True)
+            path = wine_path(program)
+            typed = dict(case, kelvor=kelvor, program=f' "{path}" ' if case.get("copied_as_path")
+                         else path, folder=case["folder"] and wine_path(root / case["folder"]))
+            drive_page.fill(driver, dict(typed, topology=BUILDER_TOPOLOGY) if i == 0 else typed)
+            got = drive_page.read(driver)
+            ticks = QUICK_PICKS[case["cpus"]] if isinstance(case["cpus"], str) else case["cpus"]
+            mask, level = sum(1 << cpu for cpu in ticks), case["priority"]
+            cmdl = seen = f'"{path}" {case["arguments"]}'
+            if program.suffix == ".bat":
+                program.write_bytes(b'@"%s" %%*\r\n' % wine_path(s.probe).encode())
+                cmdl, seen = f'cmd /c "{cmdl}"', f'"{wine_path(s.probe)}" {case["arguments"]}'
+                # cmd.exe starts the probe: it inherits the mask, and (as CreateProcess
+                # does) the class only when Idle or Below normal.
+                level = 3 if level > 2 else level
+            else:
+                shutil.copy(s.probe, program)
+            folder = typed["folder"] or wine_path(program.parent)
+            arguments = f'{mask} {case["priority"]} {case["delay"]} {cmdl}'
+            # Task Scheduler's fields cannot run under Wine: they are the shortcut's.
+            target, warned = f'"{kelvor}" {arguments}', got["outputs"]["shortcut-warnings"]
+            # Its one warning here: a Target longer than a shortcut's Properties box holds.
+            c.check(f"{name}: warns only of a Target over 259 characters", bool(warned) == (
+                len(target) > 259) and (not warned or "259" in warned), f"{len(target)}: {warned}")
+            want = {"mask-decimal": str(mask), "mask-hex": f"{mask:X}", "shortcut-target": target,
+                    "shortcut-start-in": folder,
+                    "task-program": kelvor, "task-arguments": arguments, "task-start-in": folder}
+            c.check(f"{name}: cpus ticked", got["ticked"] == ticks, str(got["ticked"]))
+            c.check(f"{name}: no error", not any(got["errors"].values()), str(got["errors"]))
+            for key, text in want.items():
+                c.check(f"{name}: {key}", got["outputs"][key] == text,
+                        f"expected {text!r}, got {got['outputs'][key]!r}")
+            bat, (file, data) = got["outputs"]["bat"], drive_page.download_bat(driver, downloads)
+            head = "@echo off\r\nsetlocal DisableDelayedExpansion\r\n" + (
+                "" if (arguments + folder).isascii() else "chcp 65001 >nul\r\n")
+            c.check(f"{name}: .bat's first lines", bat.startswith(head), bat)
+            c.check(f"{name}: downloaded .bat is the one shown, UTF-8 with CRLF line ends",
+                    file == f"kelvor-{program.stem}.bat" and data == bat.encode() and
+                    data.count(b"\n") == data.count(b"\r\n"), f"{file}: {data!r}")
+            (root / "kelvor.bat").write_bytes(data)
+            runs.append(dict(case, root=root, target=target, folder=folder,
+                             seen=seen.encode(), state=(mask, PRIORITY_CLASS[level])))
+        for field, text in BUILDER_REFUSED:
+            drive_page.fill(driver, {field: text})
+            got = drive_page.read(driver)
+            drive_page.fill(driver, {field: typed[field]})
+            c.check(f"page refuses {field} {text!r}: a sentence and no output",
+                    got["errors"].get(field) and not any(got["outputs"].values()), str(got))
+        urls = drive_page.requests_made(driver)
+        c.check("page requested nothing but its own file:// document (and its .bat blobs)", all(
+            url == drive_page.PAGE.as_uri() or url.startswith("blob:") for url in urls), str(urls))
+    finally:
+        driver.quit()
+    return runs
+
+
+def builder(s: Session, c: Checks, results):
+    """The page's outputs run: each .bat by Wine's cmd.exe, each shortcut made from
+    its Target and Start in through IShellLinkW and opened by Wine's start."""
+    system, folder = s.system_mask(), s.work / "kelvor & co (x86)"
+    folder.mkdir()
+    runs = builder_page(s, c, wine_path(shutil.copy(s.kelvor, folder)))
+    made = subprocess.run(["wine", s.helpers / "make_lnk.exe"] + [text for r in runs for text in (
+        wine_path(r["root"] / "kelvor.lnk"), r["target"], r["folder"])],
+        env=dict(s.env, LC_ALL="C.UTF-8"), stdin=subprocess.DEVNULL, capture_output=True,
+        timeout=120)
+    c.check("shortcuts saved through IShellLinkW", made.returncode == 0, str(made.stderr))
+    # Windows' start passes the parameters on as written; Wine's start splits and
+    # re-quotes them. The .bat of a row with wine_cmd=False does not run under Wine.
+    runs = [(r, kind) for r in runs for kind in ("bat", "lnk") if kind == "lnk" or
+            r.get("wine_cmd", True)]
+    seen_boxes = s.boxes_file.stat().st_size
+    for r, kind in runs:
+        # A .bat target's probe waits for its cmd.exe, which waits for it: a short watch.
+        subprocess.run(["wine", *(["cmd", "/c"] if kind == "bat" else ["start"]),
+                        wine_path(r["root"] / f"kelvor.{kind}")], env=dict(
+            s.env, KELVOR_PROBE_OUT=wine_path(r["root"] / f"{kind}.txt"),
+            KELVOR_PROBE_MS=str(r["delay"] + 1500)), stdin=subprocess.DEVNULL, capture_output=True)
+    deadline = time.monotonic() + 30
+    for r, kind in runs:
+        name, result = f"{r['program']} through the .{kind}", r["root"] / f"{kind}.txt"
+        # kelvor runs detached: the probe's end line says that all is done.
+        while "end" not in (parse_keys(result) or {}) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        probe = parse_probe(result) if "end" in (parse_keys(result) or {}) else None
+        if not c.check(f"{name}: probe ran to its end", probe is not None, str(r["root"])):
+            continue
+        for key, want in (("cmdline_w_hex", r["seen"]), ("cwd_w_hex", r["folder"].encode())):
+            c.check(f"{name}: probe's {key}", probe[key] == want, f"{want!r}, got {probe[key]!r}")
+        want = (r["state"][0] & system, r["state"][1])
+        c.check(f"{name}: probe ends with mask 0x{want[0]:x} and class 0x{want[1]:x}",
+                final_state(probe) == want, "got (0x%x, 0x%x)" % final_state(probe))
+    with open(s.boxes_file, "rb") as boxes:
+        c.check("kelvor showed no box", b"box " not in boxes.read()[seen_boxes:], str(s.boxes_file))
+
+
 CODE = {"bad_affinity": bad_affinity, "launch_failed": launch_failed_long,
         "target_command": target_command, "affinity_priority": affinity_priority,
         "timing": timing, "unicode": lambda s, c, _: unicode_cases(s, c, "probe.exe", 32),
-        "wow64": wow64}
+        "wow64": wow64, "builder": builder}
 GROUPS = list(dict.fromkeys([row["group"] for row in RUNS if row["group"] != "unit"] +
                             list(CODE)))
 # Groups that need a 64-bit (WoW64) prefix; all others run in a 32-bit one.

@@ -25,6 +25,7 @@
 //   pid <decimal process id>
 //   cmdline_hex <GetCommandLineA bytes as lowercase hex, two digits a byte; "-" if empty>
 //   cmdline_w_hex <GetCommandLineW as UTF-8, in hex as cmdline_hex; "-" if empty>
+//   cwd_w_hex <GetCurrentDirectoryW as UTF-8, in hex as cmdline_hex; "-" if unknown>
 //   bits <32|64>                     (pointer size of this build: 64 for probe64.exe)
 //   qpc_frequency <QueryPerformanceFrequency, ticks per second>
 //   start_qpc <QueryPerformanceCounter at the probe's start, absolute ticks>
@@ -113,12 +114,13 @@ HANDLE OpenStarter() {
     return starter != 0 ? OpenProcess(SYNCHRONIZE, FALSE, starter) : nullptr;
 }
 
-void WriteWideCommandLine(FILE* out, const wchar_t* commandLine) {
-    fputs("cmdline_w_hex ", out);
-    const int size = WideCharToMultiByte(CP_UTF8, 0, commandLine, -1, nullptr, 0, nullptr, nullptr);
+// A "<key> <hex>" line of a Unicode text as UTF-8 bytes.
+void WriteUtf8Hex(FILE* out, const char* key, const wchar_t* text) {
+    fprintf(out, "%s ", key);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     char* utf8 = size > 1 ? static_cast<char*>(malloc(size)) : nullptr;
     if (utf8 == nullptr ||
-        WideCharToMultiByte(CP_UTF8, 0, commandLine, -1, utf8, size, nullptr, nullptr) != size) {
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, size, nullptr, nullptr) != size) {
         fputc('-', out);
     } else {
         for (int i = 0; i + 1 < size; ++i) {
@@ -157,7 +159,9 @@ int main() {
 
     fprintf(out, "format kelvor-probe 1\npid %lu\n", GetCurrentProcessId());
     WriteCommandLine(out, commandLine);
-    WriteWideCommandLine(out, wideCommandLine);
+    WriteUtf8Hex(out, "cmdline_w_hex", wideCommandLine);
+    wchar_t folder[MAX_PATH];
+    WriteUtf8Hex(out, "cwd_w_hex", GetCurrentDirectoryW(MAX_PATH, folder) ? folder : L"");
     fprintf(out, "bits %u\n", static_cast<unsigned>(sizeof(void*) * 8));
     fprintf(out, "qpc_frequency %lld\nstart_qpc %lld\nsystem_mask 0x%08lx\ninitial 0x%08lx 0x%lx\n",
             static_cast<long long>(frequency.QuadPart), static_cast<long long>(start.QuadPart),

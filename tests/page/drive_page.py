@@ -1,0 +1,109 @@
+#!/usr/bin/python3
+"""Drives src/page/kelvor-command-builder.html from file:// in headless Chromium
+(Debian's chromium-driver and python3-selenium, so /usr/bin/python3) as a user does;
+tests/e2e/e2e.py (group builder) runs it over its cases. As a program it makes the
+README's picture: drive_page.py --screenshot <png>."""
+
+import json
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+from selenium import webdriver
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select
+
+PAGE = Path(__file__).resolve().parents[2] / "src/page/kelvor-command-builder.html"
+OUTPUTS = ("mask-decimal", "mask-hex", "shortcut-target", "shortcut-start-in", "shortcut-warnings",
+           "bat", "task-program", "task-arguments", "task-start-in", "task-note")
+TOPOLOGY = ("logical", "threads-per-core", "p-cores", "e-cores", "dies")
+# The picture: an 8P+16E hybrid CPU, its P-cores picked.
+EXAMPLE = dict(topology=(32, 2, 8, 16, 1), cpus="p", priority=5, delay=1000, arguments="-fast",
+               kelvor=r"C:\Tools\kelvor.exe", program=r"C:\Program Files (x86)\Some Game\game.exe")
+
+
+def open_page(downloads: Path):
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ("--headless=new", "--no-sandbox", "--window-size=1000,800"):  # root: no sandbox
+        options.add_argument(flag)
+    options.set_capability("goog:loggingPrefs", {"performance": "ALL"})  # its requests
+    driver = webdriver.Chrome(service=webdriver.chrome.service.Service("/usr/bin/chromedriver"),
+                              options=options)
+    driver.execute_cdp_cmd("Page.setDownloadBehavior",
+                           {"behavior": "allow", "downloadPath": str(downloads)})
+    driver.get(PAGE.as_uri())
+    return driver
+
+
+def fill(driver, case):
+    """Enters what the case gives of: topology (TOPOLOGY's numbers), cpus (the cpus to
+    tick, or a quick pick's name), priority, delay, kelvor, program, arguments, folder.
+    Texts are typed over the old ones key by key, each key an input event."""
+    def type_over(field, text):
+        driver.find_element(By.ID, field).send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.DELETE,
+                                                    str(text))
+    for field, number in zip(TOPOLOGY, case.get("topology", ())):
+        type_over(field, number)
+    cpus = case.get("cpus", "")
+    if cpus and isinstance(cpus, str):
+        driver.find_element(By.CSS_SELECTOR, f"button[data-pick='{cpus}']").click()
+    for tile in driver.find_elements(By.CSS_SELECTOR, "input[name=cpu]"):
+        if not isinstance(cpus, str) and tile.is_selected() != (int(tile.get_attribute("value"))
+                                                                in cpus):
+            tile.find_element(By.XPATH, "./ancestor::label").click()
+    if "priority" in case:
+        Select(driver.find_element(By.ID, "priority")).select_by_value(str(case["priority"]))
+    for field in ("delay", "kelvor", "program", "arguments", "folder"):
+        if field in case:
+            type_over(field, case[field])
+
+
+def read(driver):
+    """Every output's text, each field's error sentence and the ticked cpus."""
+    return driver.execute_script("""
+        const all = selector => [...document.querySelectorAll(selector)];
+        return {outputs: Object.fromEntries(arguments[0].map(id =>
+                    [id, document.getElementById(id).textContent])),
+                errors: Object.fromEntries(all('[id$="-error"]').map(e =>
+                    [e.id.slice(0, -6), e.textContent])),
+                ticked: all('input[name=cpu]:checked').map(tile => Number(tile.value))};""",
+                                 OUTPUTS)
+
+
+def download_bat(driver, downloads: Path):
+    """Clicks the download button; the file's name and bytes (the file removed)."""
+    driver.find_element(By.ID, "download-bat").click()
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        files = list(downloads.iterdir())  # Chrome may name the file before filling it
+        if files and all(not f.name.endswith(".crdownload") and f.stat().st_size for f in files):
+            data = files[0].read_bytes()
+            files[0].unlink()
+            return files[0].name, data
+        time.sleep(0.05)
+    return None, b""
+
+
+def requests_made(driver):
+    """The URL of each request the page made since the last call."""
+    return [json.loads(entry["message"])["message"]["params"]["request"]["url"]
+            for entry in driver.get_log("performance")
+            if '"Network.requestWillBeSent"' in entry["message"]]
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3 or sys.argv[1] != "--screenshot":
+        sys.exit("usage: drive_page.py --screenshot <png>")
+    with tempfile.TemporaryDirectory() as downloads:
+        driver = open_page(Path(downloads))
+        try:
+            fill(driver, EXAMPLE)
+            driver.set_window_size(1000, 200 + driver.execute_script(
+                "document.activeElement.blur(); return document.documentElement.scrollHeight"))
+            driver.execute_script("window.scrollTo(0, 0)")
+            driver.save_screenshot(sys.argv[2])
+        finally:
+            driver.quit()
