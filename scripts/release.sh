@@ -5,22 +5,15 @@
 # beside it kelvor-<version>.zip.sha256, naming the zip alone, so it verifies where
 # both are downloaded. The zip is deterministic: sorted entries, fixed modes, times
 # from SOURCE_DATE_EPOCH or else 1980-01-01 00:00:00, the earliest a zip can hold.
-# Usage: scripts/release.sh
-# Environment, all optional:
-#   KELVOR_SIGN_PFX        PKCS#12 file: sign kelvor.exe with it (osslsigncode,
-#                          SHA-256); the zip and SHA256SUMS then carry the signed exe
-#   KELVOR_SIGN_PASSWORD   its password (empty when unset); handed to osslsigncode
-#                          on a pipe, never on a command line or on disk
-#   KELVOR_SIGN_TIMESTAMP_URL  RFC 3161 time-stamp server to countersign through
-#                          (needs the network; untested here, the machines have none)
+# Usage: scripts/release.sh. Environment, all optional:
+#   KELVOR_SIGN_PFX        PKCS#12 file to sign kelvor.exe with (osslsigncode, SHA-256)
+#   KELVOR_SIGN_PASSWORD   its password (empty when unset), passed on a pipe only
+#   KELVOR_SIGN_TIMESTAMP_URL  RFC 3161 time-stamp server (needs the network; untested)
 #   KELVOR_DIST_DIR        where the zip goes (default dist/ at the top of the tree)
 #   KELVOR_BUILD_DIR       the clean build directory (default build/release)
-#   KELVOR_DOWNLOAD_URL    the zip's public https:// address: write a Scoop and a
-#                          winget manifest for it into dist/manifests/
-#   KELVOR_HOMEPAGE        the manifests' homepage (default: the URL up to
-#                          /releases/, else its site)
-# A signed exe less its signature (osslsigncode remove-signature) is the unsigned
-# build byte for byte; the script checks that and prints both hashes.
+#   KELVOR_DOWNLOAD_URL    the zip's public https:// address: write Scoop and winget
+#                          manifests for it into dist/manifests/
+#   KELVOR_HOMEPAGE        their homepage (default: the URL up to /releases/, else its site)
 set -euo pipefail
 
 fail() {
@@ -28,34 +21,24 @@ fail() {
     exit 1
 }
 
-# Paths from the environment are taken relative to where the script was started.
-absolute() {
-    if [[ $1 == /* ]]; then echo "$1"; else echo "$PWD/$1"; fi
-}
-
 pfx=${KELVOR_SIGN_PFX:-}
 if [[ -n $pfx ]]; then
     command -v osslsigncode > /dev/null ||
         fail "KELVOR_SIGN_PFX is set but osslsigncode is not installed (scripts/install-deps.sh installs it)"
     [[ -f $pfx && -r $pfx ]] || fail "KELVOR_SIGN_PFX names '$pfx', which is not a readable file"
-    pfx=$(absolute "$pfx")
+    pfx=$(realpath "$pfx")
 fi
-dist=
-[[ -n ${KELVOR_DIST_DIR:-} ]] && dist=$(absolute "${KELVOR_DIST_DIR%/}")
-build=
-[[ -n ${KELVOR_BUILD_DIR:-} ]] && build=$(absolute "${KELVOR_BUILD_DIR%/}")
-
+# Paths from the environment are taken relative to where the script was started.
 root=$(cd "$(dirname "$0")/.." && pwd)
+dist=$(realpath -m "${KELVOR_DIST_DIR:-$root/dist}")
+build=$(realpath -m "${KELVOR_BUILD_DIR:-$root/build/release}")
 cd "$root"
-dist=${dist:-$root/dist}
-build=${build:-$root/build/release}
 
 page=src/page/kelvor-command-builder.html
 for file in README.md LICENSE "$page"; do
     [[ -f $file ]] || fail "$file is missing from the tree; a release must carry it"
 done
 url=${KELVOR_DOWNLOAD_URL:-}
-[[ -z $url || $url == https://* ]] || fail "KELVOR_DOWNLOAD_URL must be an https:// address, not '$url'"
 
 # The build directory is wiped first; never wipe a directory some build did not make.
 if [[ -d $build && -n $(ls -A "$build") && ! -f $build/CMakeCache.txt ]]; then
@@ -70,7 +53,7 @@ ctest --test-dir "$build" -L '^exe$' --output-on-failure > /dev/null 2>&1 ||
 # The build reads the release number from src/launcher/version.h.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 name=kelvor-$version.zip
-[[ -z $url || ${url##*/} == "$name" ]] || fail "KELVOR_DOWNLOAD_URL must end in /$name: '$url'"
+[[ -z $url || $url == https://*/"$name" ]] || fail "KELVOR_DOWNLOAD_URL must be https://.../$name: '$url'"
 
 # Everything is made in a private directory; dist/ sees only finished files.
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvor-release.XXXXXX")
@@ -124,8 +107,8 @@ files = {"kelvor.exe": Path(exe).read_bytes(), "LICENSE.txt": crlf(Path("LICENSE
          page.name: crlf(page.read_text("utf-8")), "README.html": crlf(f"""<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>kelvor {version}</title>
 <meta http-equiv="Content-Security-Policy" content="default-src 'none'; img-src data:; style-src 'unsafe-inline'">
-<style>body{{font-family:sans-serif;max-width:60em;margin:auto}} td,th{{border:1px solid #999}}
-pre{{background:#eee;overflow-x:auto}}</style></head><body>
+<style>body{{font-family:sans-serif;max-width:60em;margin:auto}} td,th{{border:1px solid}}</style>
+</head><body>
 {body}
 </body></html>
 """)}
@@ -136,10 +119,9 @@ stamp = max(time.gmtime(int(epoch))[:6] if epoch else (), (1980, 1, 1, 0, 0, 0))
 with zipfile.ZipFile(out / f"{top}.zip", "w") as archive:
     for name, data in sorted(files.items()):
         info = zipfile.ZipInfo(f"{top}/{name}", date_time=stamp)
-        info.compress_type = zipfile.ZIP_DEFLATED
         info.create_system = 3  # Unix, so the modes below are read back
         info.external_attr = (0o100000 | (0o755 if name.endswith(".exe") else 0o644)) << 16
-        archive.writestr(info, data, compresslevel=9)
+        archive.writestr(info, data, zipfile.ZIP_DEFLATED, compresslevel=9)
 
 if url := os.environ.get("KELVOR_DOWNLOAD_URL"):
     # The fields of Scoop's App Manifests wiki and of winget's schema 1.10.0; the YAML
@@ -152,20 +134,20 @@ if url := os.environ.get("KELVOR_DOWNLOAD_URL"):
     (out / "manifests/kelvor.json").write_text(json.dumps(
         {"version": version, "description": about, "homepage": home, "license": "MIT",
          "url": url, "hash": sha, "extract_dir": top, "bin": "kelvor.exe"}, indent=4) + "\n")
-    for suffix, fields in {
-            "": {"DefaultLocale": "en-US", "ManifestType": "version"},
-            ".locale.en-US": {"PackageLocale": "en-US", "Publisher": "kelvor",
-                              "PackageName": "kelvor", "PackageUrl": home, "License": "MIT",
-                              "ShortDescription": about, "ManifestType": "defaultLocale"},
-            ".installer": {"InstallerType": "zip", "NestedInstallerType": "portable",
-                           "NestedInstallerFiles": [{"RelativeFilePath": f"{top}\\kelvor.exe",
-                                                     "PortableCommandAlias": "kelvor"}],
-                           "Installers": [{"Architecture": "x86", "InstallerUrl": url,
-                                           "InstallerSha256": sha.upper()}],
-                           "ManifestType": "installer"}}.items():
+    for kind, suffix, fields in (
+            ("version", "", {"DefaultLocale": "en-US"}),
+            ("defaultLocale", ".locale.en-US", {
+                "PackageLocale": "en-US", "Publisher": "kelvor", "PackageName": "kelvor",
+                "PackageUrl": home, "License": "MIT", "ShortDescription": about}),
+            ("installer", ".installer", {
+                "InstallerType": "zip", "NestedInstallerType": "portable",
+                "NestedInstallerFiles": [{"RelativeFilePath": f"{top}\\kelvor.exe",
+                                          "PortableCommandAlias": "kelvor"}],
+                "Installers": [{"Architecture": "x86", "InstallerUrl": url,
+                                "InstallerSha256": sha.upper()}]})):
         (out / f"manifests/winget/kelvor.kelvor{suffix}.yaml").write_text(yaml.safe_dump(
             {"PackageIdentifier": "kelvor.kelvor", "PackageVersion": version} | fields
-            | {"ManifestVersion": "1.10.0"}, sort_keys=False))
+            | {"ManifestType": kind, "ManifestVersion": "1.10.0"}, sort_keys=False))
 PY
 zip_sum="$(sha256sum < "$work/out/$name" | cut -d' ' -f1)  $name"
 echo "$zip_sum" > "$work/out/$name.sha256"
