@@ -160,8 +160,8 @@ def check_zip(source, exe, work):
         fault("the zip's kelvor.exe is not this build's")
     check_guide(folder)
     # The hash files verify where they lie: SHA256SUMS.txt in the folder, the zip's next to
-    # it in a fresh folder, as the README's PowerShell line reads it there (Get-FileHash
-    # gives upper case, and -eq ignores case).
+    # the zip in a fresh folder, naming it alone, in lower case (the README's PowerShell
+    # line compares Get-FileHash's upper case with -eq, which ignores case).
     fresh = Path(tempfile.mkdtemp(dir=work))
     for name in (zip_name, f"{zip_name}.sha256"):
         shutil.copy(dist / name, fresh)
@@ -170,10 +170,9 @@ def check_zip(source, exe, work):
             fault(f"{sums} does not verify")
     line = re.search(r"^\(Get-FileHash \.\\(\S+)\)\.Hash -eq \(Get-Content \.\\(\S+)\)"
                      r"\.Split\(\)\[0\]$", Path(source, "README.md").read_text("utf-8"), re.M)
-    shown = sha256(fresh / zip_name).upper()  # as Get-FileHash shows it
     if not line or line.groups() != (zip_name, f"{zip_name}.sha256") or \
-            shown.casefold() != (fresh / line[2]).read_text().split()[0].casefold():
-        fault(f"the README's Get-FileHash line does not compare {zip_name} with its .sha256")
+            (fresh / line[2]).read_text() != f"{sha256(fresh / zip_name)}  {zip_name}\n":
+        fault(f"{zip_name}.sha256 is not '<hash>  {zip_name}', or the README's line names others")
     check_manifests(dist / "manifests", url, sha256(dist / zip_name), names)
 
 
