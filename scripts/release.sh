@@ -107,7 +107,8 @@ files = {"kelvor.exe": Path(exe).read_bytes(), "LICENSE.txt": crlf(Path("LICENSE
          page.name: crlf(page.read_text("utf-8")), "README.html": crlf(f"""<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>kelvor {version}</title>
 <meta http-equiv="Content-Security-Policy" content="default-src 'none'; img-src data:; style-src 'unsafe-inline'">
-<style>body{{font-family:sans-serif;max-width:60em;margin:auto}} td,th{{border:1px solid}}</style>
+<style>body{{font-family:sans-serif;max-width:60em;margin:auto}} table{{border-collapse:collapse}}
+td,th{{border:1px solid;padding:0 .3em}}</style>
 </head><body>
 {body}
 </body></html>
