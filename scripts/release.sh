@@ -1,21 +1,19 @@
 #!/usr/bin/env bash
-# Builds kelvor.exe from a clean build directory and packs
-# dist/kelvor-<version>.zip: kelvor.exe, README.md, LICENSE and SHA256SUMS.
-# The zip is deterministic: sorted entries, fixed times and modes, so the same
-# tree gives the same zip. The times come from SOURCE_DATE_EPOCH when it is set,
-# else they are 1980-01-01 00:00:00, the earliest a zip can hold.
-# Usage: scripts/release.sh
-# Environment, all optional:
-#   KELVOR_SIGN_PFX        PKCS#12 file: sign kelvor.exe with it (osslsigncode,
-#                          SHA-256); the zip and SHA256SUMS then carry the signed exe
-#   KELVOR_SIGN_PASSWORD   its password (empty when unset); handed to osslsigncode
-#                          on a pipe, never on a command line or on disk
-#   KELVOR_SIGN_TIMESTAMP_URL  RFC 3161 time-stamp server to countersign through
-#                          (needs the network; untested here, the machines have none)
+# Builds kelvor.exe from a clean build directory and packs dist/kelvor-<version>.zip
+# for Windows: kelvor.exe, README.html (the README's user part, self-contained), the
+# command builder page, LICENSE.txt and SHA256SUMS.txt, text with CRLF line ends;
+# beside it kelvor-<version>.zip.sha256, naming the zip alone, so it verifies where
+# both are downloaded. The zip is deterministic: sorted entries, fixed modes, times
+# from SOURCE_DATE_EPOCH or else 1980-01-01 00:00:00, the earliest a zip can hold.
+# Usage: scripts/release.sh. Environment, all optional:
+#   KELVOR_SIGN_PFX        PKCS#12 file to sign kelvor.exe with (osslsigncode, SHA-256)
+#   KELVOR_SIGN_PASSWORD   its password (empty when unset), passed on a pipe only
+#   KELVOR_SIGN_TIMESTAMP_URL  RFC 3161 time-stamp server (needs the network; untested)
 #   KELVOR_DIST_DIR        where the zip goes (default dist/ at the top of the tree)
 #   KELVOR_BUILD_DIR       the clean build directory (default build/release)
-# A signed exe less its signature (osslsigncode remove-signature) is the unsigned
-# build byte for byte; the script checks that and prints both hashes.
+#   KELVOR_DOWNLOAD_URL    the zip's public https:// address: write Scoop and winget
+#                          manifests for it into dist/manifests/
+#   KELVOR_HOMEPAGE        their homepage (default: the URL up to /releases/, else its site)
 set -euo pipefail
 
 fail() {
@@ -23,38 +21,24 @@ fail() {
     exit 1
 }
 
-# Paths from the environment are taken relative to where the script was started.
-absolute() {
-    if [[ $1 == /* ]]; then echo "$1"; else echo "$PWD/$1"; fi
-}
-
 pfx=${KELVOR_SIGN_PFX:-}
 if [[ -n $pfx ]]; then
     command -v osslsigncode > /dev/null ||
         fail "KELVOR_SIGN_PFX is set but osslsigncode is not installed (scripts/install-deps.sh installs it)"
     [[ -f $pfx && -r $pfx ]] || fail "KELVOR_SIGN_PFX names '$pfx', which is not a readable file"
-    pfx=$(absolute "$pfx")
+    pfx=$(realpath "$pfx")
 fi
-dist_shown=${KELVOR_DIST_DIR:-dist}
-dist_shown=${dist_shown%/}
-dist=
-[[ -n ${KELVOR_DIST_DIR:-} ]] && dist=$(absolute "$dist_shown")
-build=
-[[ -n ${KELVOR_BUILD_DIR:-} ]] && build=$(absolute "${KELVOR_BUILD_DIR%/}")
-
+# Paths from the environment are taken relative to where the script was started.
 root=$(cd "$(dirname "$0")/.." && pwd)
+dist=$(realpath -m "${KELVOR_DIST_DIR:-$root/dist}")
+build=$(realpath -m "${KELVOR_BUILD_DIR:-$root/build/release}")
 cd "$root"
-dist=${dist:-$root/dist}
-build=${build:-$root/build/release}
 
-missing=0
-for file in README.md LICENSE; do
-    if [[ ! -f "$file" ]]; then
-        echo "release: $file is missing at the top of the tree; a release must carry it" >&2
-        missing=1
-    fi
+page=src/page/kelvor-command-builder.html
+for file in README.md LICENSE "$page"; do
+    [[ -f $file ]] || fail "$file is missing from the tree; a release must carry it"
 done
-((missing == 0)) || exit 1
+url=${KELVOR_DOWNLOAD_URL:-}
 
 # The build directory is wiped first; never wipe a directory some build did not make.
 if [[ -d $build && -n $(ls -A "$build") && ! -f $build/CMakeCache.txt ]]; then
@@ -68,6 +52,8 @@ ctest --test-dir "$build" -L '^exe$' --output-on-failure > /dev/null 2>&1 ||
     fail "kelvor.exe fails its checks; ctest --test-dir $build -L '^exe\$' shows why"
 # The build reads the release number from src/launcher/version.h.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+name=kelvor-$version.zip
+[[ -z $url || $url == https://*/"$name" ]] || fail "KELVOR_DOWNLOAD_URL must be https://.../$name: '$url'"
 
 # Everything is made in a private directory; dist/ sees only finished files.
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvor-release.XXXXXX")
@@ -75,7 +61,6 @@ published=()
 trap 'rm -rf "$work" "${published[@]}"' EXIT
 stage=$work/stage
 mkdir "$stage" "$work/out"
-cp README.md LICENSE "$stage/"
 unsigned_sum=$(sha256sum < "$exe" | cut -d' ' -f1)
 
 if [[ -n $pfx ]]; then
@@ -98,40 +83,87 @@ if [[ -n $pfx ]]; then
 else
     cp "$exe" "$stage/"
 fi
-exe_sum=$(cd "$stage" && sha256sum kelvor.exe)
-echo "$exe_sum" > "$stage/SHA256SUMS"
+exe_sum="$(sha256sum < "$stage/kelvor.exe" | cut -d' ' -f1)  kelvor.exe"
 
-name=kelvor-$version.zip
-python3 - "$stage" "$work/out/$name" "kelvor-$version" <<'PY'
-import os, sys, time, zipfile
+# /usr/bin/python3 sees Debian's python3-markdown and python3-yaml.
+/usr/bin/python3 - "$stage/kelvor.exe" "$work/out" "kelvor-$version" "$page" <<'PY'
+import base64, hashlib, json, os, re, sys, time, zipfile
+from pathlib import Path
+import markdown, yaml
 
-stage, target, top = sys.argv[1:4]
+exe, out, top, page = sys.argv[1], Path(sys.argv[2]), sys.argv[3], Path(sys.argv[4])
+version = top.removeprefix("kelvor-")
+crlf = lambda text: text.replace("\r\n", "\n").replace("\n", "\r\n").encode()
+# The README's user part as one page: GitHub's anchors, the pictures inside, the
+# builder page beside it, and a policy that allows no request at all.
+body = markdown.markdown(
+    Path("README.md").read_text("utf-8").split("\n## For developers")[0],
+    extensions=["tables", "fenced_code", "toc"], extension_configs={"toc": {"slugify": lambda
+        text, dash: re.sub(r"[^\w\- ]", "", text.strip().lower()).replace(" ", dash)}})
+body = re.sub(r'src="(docs/[\w-]+\.png)"', lambda m: 'src="data:image/png;base64,'
+              + base64.b64encode(Path(m[1]).read_bytes()).decode() + '"', body)
+body = body.replace(f'href="{page}"', f'href="{page.name}"')
+files = {"kelvor.exe": Path(exe).read_bytes(), "LICENSE.txt": crlf(Path("LICENSE").read_text()),
+         page.name: crlf(page.read_text("utf-8")), "README.html": crlf(f"""<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8"><title>kelvor {version}</title>
+<meta http-equiv="Content-Security-Policy" content="default-src 'none'; img-src data:; style-src 'unsafe-inline'">
+<style>body{{font-family:sans-serif;max-width:60em;margin:auto}} table{{border-collapse:collapse}}
+td,th{{border:1px solid;padding:0 .3em}}</style>
+</head><body>
+{body}
+</body></html>
+""")}
+files["SHA256SUMS.txt"] = crlf("".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n"
+                                       for name, data in sorted(files.items())))
 epoch = os.environ.get("SOURCE_DATE_EPOCH")
-stamp = time.gmtime(int(epoch))[:6] if epoch else (1980, 1, 1, 0, 0, 0)
-stamp = max(stamp, (1980, 1, 1, 0, 0, 0))
-with zipfile.ZipFile(target, "w") as archive:
-    for name in sorted(os.listdir(stage)):
+stamp = max(time.gmtime(int(epoch))[:6] if epoch else (), (1980, 1, 1, 0, 0, 0))
+with zipfile.ZipFile(out / f"{top}.zip", "w") as archive:
+    for name, data in sorted(files.items()):
         info = zipfile.ZipInfo(f"{top}/{name}", date_time=stamp)
-        info.compress_type = zipfile.ZIP_DEFLATED
         info.create_system = 3  # Unix, so the modes below are read back
-        mode = 0o755 if name.endswith(".exe") else 0o644
-        info.external_attr = (0o100000 | mode) << 16
-        with open(os.path.join(stage, name), "rb") as f:
-            archive.writestr(info, f.read(), compresslevel=9)
+        info.external_attr = (0o100000 | (0o755 if name.endswith(".exe") else 0o644)) << 16
+        archive.writestr(info, data, zipfile.ZIP_DEFLATED, compresslevel=9)
+
+if url := os.environ.get("KELVOR_DOWNLOAD_URL"):
+    # The fields of Scoop's App Manifests wiki and of winget's schema 1.10.0; the YAML
+    # writer quotes what would read back as no string (the version 4.440 stays 4.440).
+    sha = hashlib.sha256((out / f"{top}.zip").read_bytes()).hexdigest()
+    home = os.environ.get("KELVOR_HOMEPAGE") or (url.split("/releases/")[0]
+                                                 if "/releases/" in url else "/".join(url.split("/")[:3]))
+    about = "Starts a program, then sets its processor affinity mask and priority class"
+    (out / "manifests/winget").mkdir(parents=True)
+    (out / "manifests/kelvor.json").write_text(json.dumps(
+        {"version": version, "description": about, "homepage": home, "license": "MIT",
+         "url": url, "hash": sha, "extract_dir": top, "bin": "kelvor.exe"}, indent=4) + "\n")
+    for kind, suffix, fields in (
+            ("version", "", {"DefaultLocale": "en-US"}),
+            ("defaultLocale", ".locale.en-US", {
+                "PackageLocale": "en-US", "Publisher": "kelvor", "PackageName": "kelvor",
+                "PackageUrl": home, "License": "MIT", "ShortDescription": about}),
+            ("installer", ".installer", {
+                "InstallerType": "zip", "NestedInstallerType": "portable",
+                "NestedInstallerFiles": [{"RelativeFilePath": f"{top}\\kelvor.exe",
+                                          "PortableCommandAlias": "kelvor"}],
+                "Installers": [{"Architecture": "x86", "InstallerUrl": url,
+                                "InstallerSha256": sha.upper()}]})):
+        (out / f"manifests/winget/kelvor.kelvor{suffix}.yaml").write_text(yaml.safe_dump(
+            {"PackageIdentifier": "kelvor.kelvor", "PackageVersion": version} | fields
+            | {"ManifestType": kind, "ManifestVersion": "1.10.0"}, sort_keys=False))
 PY
-zip_sum="$(sha256sum < "$work/out/$name" | cut -d' ' -f1)  $dist_shown/$name"
+zip_sum="$(sha256sum < "$work/out/$name" | cut -d' ' -f1)  $name"
 echo "$zip_sum" > "$work/out/$name.sha256"
 
-# Copied in under temporary names and renamed, the zip last: an interrupted
-# run leaves the previous release whole.
+# Copied in under temporary names and renamed, the zip last: an interrupted run
+# leaves the previous release whole. Manifests of an earlier zip go either way.
 mkdir -p "$dist"
-for file in "$name.sha256" "$name"; do
-    partial=$dist/.$file.$$.partial
-    published+=("$partial")
-    cp "$work/out/$file" "$partial"
+files=("$name.sha256" "$name")
+[[ -n $url ]] && files=(manifests "${files[@]}")
+for file in "${files[@]}"; do
+    published+=("$dist/.$file.$$.partial")
+    cp -R "$work/out/$file" "$dist/.$file.$$.partial"
 done
-mv -f "$dist/.$name.sha256.$$.partial" "$dist/$name.sha256"
-mv -f "$dist/.$name.$$.partial" "$dist/$name"
+rm -rf "$dist/manifests"
+for file in "${files[@]}"; do mv -f "$dist/.$file.$$.partial" "$dist/$file"; done
 
 echo "kelvor $version"
 echo "kelvor.exe: $(stat -c %s "$stage/kelvor.exe") bytes"
@@ -141,3 +173,4 @@ if [[ -n $pfx ]]; then
     echo "unsigned sha256 $unsigned_sum  kelvor.exe"
 fi
 echo "sha256 $zip_sum"
+[[ -n $url ]] || echo "no KELVOR_DOWNLOAD_URL: no package manifests"

@@ -3,8 +3,9 @@
 // The model: of the digits, only the first 19 significant ones count; their
 // value times the power of ten that the point and the exponent give is rounded
 // once to a 64-bit significand, truncated toward zero to a signed 64-bit
-// integer, and the low 32 bits of that integer are the field value. An
-// exponent past +-4932 decides alone: positive is absurd, negative reads as 0.
+// integer, and the low 32 bits of that integer are the field value. A zero
+// significand reads as 0 whatever the exponent; otherwise an exponent past
+// +-4932 decides alone: positive is absurd, negative reads as 0.
 #pragma once
 
 #include <cstdint>
