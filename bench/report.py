@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Writes docs/BENCHMARKS.md from one run: the sizes from the exes themselves,
-the reader's Google Benchmark JSON and the Wine harness's launch.tsv.
+the reader's Google Benchmark JSON and the launch trials' JSON.
 
 report.py --exe kelvor.exe --crt-exe kelvor_crt.exe --reader reader.json
-          [--launch launch.tsv | --launch-skipped REASON] --machine KEY=VALUE...
+          [--launch launch.json | --launch-skipped REASON] --machine KEY=VALUE...
           --out BENCHMARKS.md"""
 import argparse
 import json
@@ -103,34 +103,20 @@ def reader_section(reader):
     ]
 
 
-def parse_launch(path):
-    info, launch, delay, fails = {}, {}, {}, []
-    for line in open(path):
-        f = line.rstrip("\n").split("\t")
-        if f[0] == "info":
-            info[f[1]] = float(f[2])
-        elif f[0] == "launch":
-            launch.setdefault(f[1], []).append(
-                {"entry": float(f[3]), "exited": float(f[4]), "ordered": f[5] == "1",
-                 "entry_mask": int(f[6])})
-        elif f[0] == "delay":
-            delay.setdefault(int(f[1]), []).append(
-                {"seen": float(f[3]), "entry": float(f[4]), "exited": float(f[5]),
-                 "ordered": f[6] == "1", "entry_mask": int(f[7]), "final_mask": int(f[8])})
-        elif f[0] == "fail":
-            fails.append("\t".join(f[1:]))
-    return info, launch, delay, fails
-
-
 def mask_at_entry(trials):
     return sum(t["entry_mask"] == 1 for t in trials)
 
 
 def launch_sections(path, size, imports):
-    info, launch, delay, fails = parse_launch(path)
+    results = json.load(open(path))
+    launch = {case: trials for case, trials in results["launch"].items() if trials}
+    delay = {int(d): trials for d, trials in results["delay"].items() if trials}
+    fails = results["fails"]
     med = {case: {k: statistics.median(t[k] for t in trials) for k in ("entry", "exited")}
            for case, trials in launch.items()}
     trials = [t for ts in (*launch.values(), *delay.values()) for t in ts]
+    frequency = trials[0]["frequency"] if trials else 0
+    sleep1 = min((t["sleep1_ms"] for ts in delay.values() for t in ts), default=math.nan)
     ordered = sum(t["ordered"] for t in trials)
     lines = [
         "## Launch",
@@ -139,14 +125,15 @@ def launch_sections(path, size, imports):
         f"{', '.join(imports)}.",
         "",
         "Each round starts, in turn, (a) `kelvor.exe 1 3 0 target`, (b) "
-        "`cmd /c start /affinity 1 /normal target` and (c) the target itself, from the harness "
-        "with CreateProcessA; two warm-up rounds are not counted. The target has no C runtime "
-        "and reads QueryPerformanceCounter at its entry point. Times are milliseconds from the "
-        "harness's reading just before CreateProcessA.",
+        "`cmd /c start /affinity 1 /normal target` and (c) the target itself, each from "
+        "raw_runner.exe (the e2e suite's runner) with CreateProcessA; two warm-up rounds are "
+        "not counted. The target has no C runtime and reads QueryPerformanceCounter at its "
+        "entry point. Times are milliseconds from the runner's reading just before "
+        "CreateProcessA.",
         "",
-        f"Shared clock: QueryPerformanceCounter at {info.get('frequency', 0):,.0f} Hz; in "
+        f"Shared clock: QueryPerformanceCounter at {frequency:,.0f} Hz; in "
         f"{ordered} of {len(trials)} trials the target's entry reading fell between the "
-        "harness's reading before CreateProcessA and its reading after the target's signal "
+        "runner's reading before CreateProcessA and its reading once the run's processes had ended "
         + ("(all: one clock across the processes)." if ordered == len(trials)
            else "(**not all**: readings are not comparable across processes)."),
         "",
@@ -209,12 +196,12 @@ def launch_sections(path, size, imports):
         "",
         "kelvor starts the target with mask 1 requested after each delay; the target spins "
         "reading its own mask and reports the first reading at which it is 1. Times are from "
-        "the harness's reading before it started kelvor. Lateness = that time minus the delay.",
+        "the runner's reading before it started kelvor. Lateness = that time minus the delay.",
         "",
         "Each trial is held against what it measured itself: kelvor sleeps only once it has "
-        "started the target, so a trial may be late by its own start-up (the harness's reading "
+        "started the target, so a trial may be late by its own start-up (the runner's reading "
         f"to the target's entry) plus one timer tick ({TIMER_TICK_MS} ms). Measured Sleep(1) "
-        f"here: {info.get('sleep1_ms', float('nan')):.3f} ms.",
+        f"here (the target's shortest): {sleep1:.3f} ms.",
         "",
         "| delay (ms) | count | min seen | median seen | max seen | min lateness | "
         "median lateness | max lateness | own start-up: min-max | "

@@ -57,7 +57,8 @@ qemu_major() {
     echo "${line%%.*}" | grep -E '^[0-9]+$' || echo 0
 }
 
-# The path of a qemu-i386 new enough to run Wine, fetched if needed.
+# The path of a qemu-i386 new enough to run Wine, fetched if needed. It runs inside
+# $(...), where errexit is off: each step that can fail is checked here.
 find_qemu() {
     local candidate
     for candidate in /usr/bin/qemu-i386 /usr/bin/qemu-i386-static; do
@@ -89,7 +90,10 @@ find_qemu() {
             echo "install-deps: could not fetch qemu-user (see $apt/log)" >&2
             return 1
         }
-        mkdir -p "$cache" && dpkg-deb -x "$apt"/qemu-user_*.deb "$cache"
+        mkdir -p "$cache" && dpkg-deb -x "$apt"/qemu-user_*.deb "$cache" || {
+            echo "install-deps: could not unpack qemu-user into $cache (see $apt)" >&2
+            return 1
+        }
         rm -rf "$apt"
     fi
     echo "$cache/usr/bin/qemu-i386"

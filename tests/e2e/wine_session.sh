@@ -21,7 +21,6 @@
 #   WINEPREFIX        <dir>/prefix
 #   WINEARCH          win32 or win64
 #   WINEDEBUG=-all  WINEDLLOVERRIDES="mscoree,mshtml="
-#   KELVOR_WINE       the wine loader to run programs with ("wine")
 #
 # and KELVOR_WINE_DIR, the session directory (Xvfb log, prefix, scratch files).
 # There is no window manager on the display: Wine manages its windows itself
@@ -108,7 +107,7 @@ wine_session_start() {
         return 1
     fi
     printf '%s\n' "DISPLAY=:$display" "WINEPREFIX=$dir/prefix" "WINEARCH=$arch" WINEDEBUG=-all \
-        "WINEDLLOVERRIDES=mscoree,mshtml=" KELVOR_WINE=wine >"$dir/env"
+        "WINEDLLOVERRIDES=mscoree,mshtml=" >"$dir/env"
     _wine_session_load "$dir"
 
     # The server needs the prefix directory; wineboot fills it in.

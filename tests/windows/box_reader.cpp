@@ -168,8 +168,8 @@ int main(int argc, char** argv) {
         return 3;
     }
     const int wanted = atoi(argv[3]);
-    const DWORD timeoutMs = static_cast<DWORD>(atol(argv[4]));
-    const DWORD holdMs = argc > 5 ? static_cast<DWORD>(atol(argv[5])) : 0;
+    const DWORD timeoutMs = strtoul(argv[4], nullptr, 10);
+    const DWORD holdMs = argc > 5 ? strtoul(argv[5], nullptr, 10) : 0;
     const DWORD started = GetTickCount();
 
     fputs("format kelvor-boxes 2\nready\n", out);
