@@ -108,32 +108,66 @@ shot() {
         sleep 0.05
     done
     if [ -z "$line" ]; then
-        echo "no box appeared for $name" >&2
+        echo "screenshots.sh: no box appeared for $name" >&2
         return 1
     fi
     # The box as Windows shows it, active. Wine activates a new box before it is
     # the foreground window and draws its caption inactive; the focus leaving
     # and coming back makes it the foreground window and redraws the caption.
-    local window
-    window=$(xdotool search --onlyvisible --name "^${caption//./\\.}\$" | tail -n 1)
-    if [ -n "$window" ]; then
-        timeout 5 xdotool windowfocus --sync "$root_window" || true
-        timeout 5 xdotool windowfocus --sync "$window" || true
+    local window=""
+    for _ in $(seq 1 100); do
+        window=$(xdotool search --onlyvisible --name "^${caption//./\\.}\$" | tail -n 1) || true
+        [ -n "$window" ] && break
+        sleep 0.05
+    done
+    if [ -z "$window" ]; then
+        echo "screenshots.sh: no visible window captioned $caption for $name" >&2
+        return 1
     fi
-    # The reader holds the box for 4 s after it has recorded it; it is drawn by now.
-    sleep 1
-    local rect left top right bottom
+    timeout 5 xdotool windowfocus --sync "$root_window" || true
+    timeout 5 xdotool windowfocus --sync "$window" || true
+    # The reader holds the box for 4 s after it has recorded it: photograph it until
+    # two pictures in a row agree, so the redraw has landed.
+    local rect left top right bottom previous="" picture=""
     rect=$(sed -E 's/.* rect=([-0-9,]+) .*/\1/' <<<"$line")
     IFS=, read -r left top right bottom <<<"$rect"
-    import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
-        "$out_dir/$name"
-    wait "$kelvor_pid" "$reader"
+    for _ in $(seq 1 12); do
+        sleep 0.25
+        import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
+            "$out_dir/$name"
+        picture=$(md5sum <"$out_dir/$name")
+        [ "$picture" = "$previous" ] && break
+        previous=$picture
+    done
+    if [ "$picture" != "$previous" ]; then
+        echo "screenshots.sh: the box for $name did not settle in 3 s" >&2
+        return 1
+    fi
+    if ! wait "$reader"; then
+        echo "screenshots.sh: the box reader did not see $count box(es) for $name (see $boxes)" >&2
+        return 1
+    fi
+    if ! wait "$kelvor_pid"; then
+        echo "screenshots.sh: kelvor did not end with exit code 0 for $name" >&2
+        return 1
+    fi
     echo "$out_dir/$name: $((right - left))x$((bottom - top)) at $left,$top"
 }
 
-shot box-usage.png 1 "$kelvor"
-shot box-no-system-mask.png 3 "$kelvor_no_mask" 1073741824 3 0 app.exe
-shot box-bad-affinity.png 2 "$kelvor" 0 3 0 app.exe
-shot box-bad-priority.png 2 "$kelvor" 1 7 0 app.exe
-shot box-bad-delay.png 2 "$kelvor" 1 3 60001 app.exe
+# The refusals as the launch runs table (tests/data/launch_runs.def) has them: its
+# first e2e row that shows each box first. Its words stand as kelvor's arguments.
+while read -r box count mask words; do
+    exe=$kelvor
+    [ "$mask" = unknown ] && exe=$kelvor_no_mask
+    # shellcheck disable=SC2086  # the argument text's words
+    shot "box-${box//_/-}.png" "$count" "$exe" $words
+done < <(python3 - "$root/tests" <<'PY'
+import sys
+sys.path[:0] = [sys.argv[1], sys.argv[1] + "/e2e"]
+from e2e import RUNS
+for box in ("usage", "no_system_mask", "bad_affinity", "bad_priority", "bad_delay"):
+    row = next(r for r in RUNS if r["group"] != "unit" and r["boxes"][0] == box)
+    print(box, len(row["boxes"]), row["mask"], row["arg"].decode())
+PY
+)
 shot box-launch-failed.png 2 "$kelvor" 1 3 0 'C:\Łódź\missing.exe' /fast
