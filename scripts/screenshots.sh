@@ -85,45 +85,39 @@ wine reg add "$x11" /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
 wine reg add "$x11" /v UseTakeFocus /t REG_SZ /d N /f >/dev/null 2>&1
 root_window=$(xwininfo -root | awk '/Window id/ { print $4 }')
 
+# poll <error> <command>...: the first output of the command, tried every 0.05 s
+# for up to 60 s (Wine may start slowly); the error when there is none by then.
+poll() {
+    local error=$1 out
+    shift
+    for _ in $(seq 1 1200); do
+        out=$("$@" 2>/dev/null || true)
+        [ -n "$out" ] && { printf '%s\n' "$out"; return 0; }
+        sleep 0.05
+    done
+    echo "screenshots.sh: $error" >&2
+    return 1
+}
+box_window() { xdotool search --onlyvisible --name "^${caption//./\\.}\$" | tail -n 1; }
+
 # shot <png name> <boxes shown by the run> <exe> <argument>...
 # Photographs the first box of the run.
 shot() {
     local name=$1 count=$2 exe=$3
     shift 3
-    local boxes=$work/${name%.png}.txt
+    local boxes=$work/${name%.png}.txt line window
     rm -f "$boxes"
     wine "$box_reader" "$caption" "$(wine_path "$boxes")" "$count" 120000 4000 \
         </dev/null >/dev/null 2>&1 &
     local reader=$!
-    for _ in $(seq 1 1200); do
-        grep -q '^ready' "$boxes" 2>/dev/null && break
-        sleep 0.05
-    done
+    poll "the box reader did not start for $name" grep -m1 '^ready' "$boxes" >/dev/null
     "${kelvor_env[@]}" wine "$exe" "$@" </dev/null >/dev/null 2>&1 &
     local kelvor_pid=$!
-    local line=""
-    for _ in $(seq 1 1200); do
-        line=$(grep -m1 '^box 1 ' "$boxes" 2>/dev/null || true)
-        [ -n "$line" ] && break
-        sleep 0.05
-    done
-    if [ -z "$line" ]; then
-        echo "screenshots.sh: no box appeared for $name" >&2
-        return 1
-    fi
+    line=$(poll "no box appeared for $name" grep -m1 '^box 1 ' "$boxes")
     # The box as Windows shows it, active. Wine activates a new box before it is
     # the foreground window and draws its caption inactive; the focus leaving
     # and coming back makes it the foreground window and redraws the caption.
-    local window=""
-    for _ in $(seq 1 100); do
-        window=$(xdotool search --onlyvisible --name "^${caption//./\\.}\$" | tail -n 1) || true
-        [ -n "$window" ] && break
-        sleep 0.05
-    done
-    if [ -z "$window" ]; then
-        echo "screenshots.sh: no visible window captioned $caption for $name" >&2
-        return 1
-    fi
+    window=$(poll "no visible window captioned $caption for $name" box_window)
     timeout 5 xdotool windowfocus --sync "$root_window" || true
     timeout 5 xdotool windowfocus --sync "$window" || true
     # The reader holds the box for 4 s after it has recorded it: photograph it until
