@@ -5,20 +5,17 @@
 #   launch  kelvor, `cmd /c start` and a direct start under Wine, and the delay
 #           fidelity of kelvor, each trial started and timed (QueryPerformanceCounter)
 #           by the e2e suite's raw_runner.exe (bench/windows/launch_trials.py).
-# Builds and raw results go to $KELVOR_BENCH_BUILD (default build/bench; the
-# builds in its native/ and mingw/), never a test build's folder. Usage:
-# scripts/bench.sh. KELVOR_BENCH_ROUNDS (default 25) launch rounds;
-# KELVOR_BENCH_DELAY_TRIALS (default 8) trials per delay; KELVOR_BENCH_SKIP_WINE=1
-# leaves Wine out.
+# Builds (native/, mingw/) and raw results go to $KELVOR_BENCH_BUILD (default
+# build/bench), never to a test build. KELVOR_BENCH_ROUNDS (default 25) launch rounds;
+# KELVOR_BENCH_DELAY_TRIALS (default 8) trials per delay; KELVOR_BENCH_SKIP_WINE=1: no Wine.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+out=$(realpath -m "${KELVOR_BENCH_BUILD:-$root/build/bench}")
+native=$out/native mingw=$out/mingw
 cd "$root"
 rounds=${KELVOR_BENCH_ROUNDS:-25}
 delay_trials=${KELVOR_BENCH_DELAY_TRIALS:-8}
-out=${KELVOR_BENCH_BUILD:-$root/build/bench}
-native=$out/native
-mingw=$out/mingw
 mkdir -p "$out"
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 log() { echo "bench: $*" >&2; }

@@ -3,18 +3,16 @@
 # draws it.
 #
 # Builds kelvor.exe, the test build whose system-mask query fails, and the box
-# reader in a build directory of its own (build/screenshots, or
-# $KELVOR_SCREENSHOTS_BUILD), so it never shares one with the test builds; starts
-# a private Wine session (tests/e2e/wine_session.sh) with Wine's own fonts, Wine
-# drawing its own window frames and message boxes as wide as their text; then for
-# each box runs kelvor so that the box appears, lets the box reader hold it open,
-# makes it the active window, photographs the Xvfb screen with ImageMagick's
-# import and crops the picture to the box's window rectangle (Wine reports screen
-# coordinates, which are the X root window's here).
-#
-# Installs what it needs when missing (scripts/install-deps.sh): the build and
-# Wine set-up, and for the pictures Wine's fonts (fonts-wine), xdotool, xwininfo
-# (x11-utils) and ImageMagick.
+# reader in a build directory of its own ($KELVOR_SCREENSHOTS_BUILD, default
+# build/screenshots); starts a private Wine session (tests/e2e/wine_session.sh)
+# with Wine's own fonts, Wine drawing its own window frames and message boxes as
+# wide as their text; then for each box runs kelvor, lets the box reader hold the
+# box open, makes it the active window, photographs the Xvfb screen with
+# ImageMagick's import and crops the picture to the box's window rectangle (Wine's
+# screen coordinates are the X root window's here). Installs what it needs when
+# missing (scripts/install-deps.sh), for the pictures Wine's fonts (fonts-wine),
+# xdotool, xwininfo (x11-utils) and ImageMagick. Any step that fails ends it with
+# a message.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -25,17 +23,14 @@ cd "$root"
 scripts/install-deps.sh fonts-wine xdotool x11-utils imagemagick
 # Wine draws the close cross as the letter "r" of its Marlett font and lays
 # dialogs out in its Tahoma; without them the boxes get a stand-in font.
-wine_fonts=""
-for dir in /usr/share/wine/fonts /usr/local/share/wine/fonts; do
-    if [ -f "$dir/marlett.ttf" ] && [ -f "$dir/tahoma.ttf" ]; then
-        wine_fonts=$dir
-        break
-    fi
-done
-[ -n "$wine_fonts" ] || {
-    echo "screenshots.sh needs Wine's fonts (apt-get install fonts-wine)" >&2
+die() {
+    echo "screenshots.sh: $*" >&2
     exit 1
 }
+for wine_fonts in /usr/share/wine/fonts /usr/local/share/wine/fonts ""; do
+    [ -f "$wine_fonts/marlett.ttf" ] && [ -f "$wine_fonts/tahoma.ttf" ] && break
+done
+[ -n "$wine_fonts" ] || die "Wine's fonts are missing (apt-get install fonts-wine)"
 
 caption=$(python3 -c 'import sys; sys.path.insert(0, "tests"); import textdata
 sys.stdout.write(textdata.facts()["caption"].decode())')
@@ -95,8 +90,7 @@ poll() {
         [ -n "$out" ] && { printf '%s\n' "$out"; return 0; }
         sleep 0.05
     done
-    echo "screenshots.sh: $error" >&2
-    return 1
+    die "$error"
 }
 box_window() { xdotool search --onlyvisible --name "^${caption//./\\.}\$" | tail -n 1; }
 
@@ -133,29 +127,15 @@ shot() {
         [ "$picture" = "$previous" ] && break
         previous=$picture
     done
-    if [ "$picture" != "$previous" ]; then
-        echo "screenshots.sh: the box for $name did not settle in 3 s" >&2
-        return 1
-    fi
-    if ! wait "$reader"; then
-        echo "screenshots.sh: the box reader did not see $count box(es) for $name (see $boxes)" >&2
-        return 1
-    fi
-    if ! wait "$kelvor_pid"; then
-        echo "screenshots.sh: kelvor did not end with exit code 0 for $name" >&2
-        return 1
-    fi
+    [ "$picture" = "$previous" ] || die "the box for $name did not settle in 3 s"
+    wait "$reader" || die "the box reader did not see $count box(es) for $name (see $boxes)"
+    wait "$kelvor_pid" || die "kelvor did not end with exit code 0 for $name"
     echo "$out_dir/$name: $((right - left))x$((bottom - top)) at $left,$top"
 }
 
 # The refusals as the launch runs table (tests/data/launch_runs.def) has them: its
 # first e2e row that shows each box first. Its words stand as kelvor's arguments.
-while read -r box count mask words; do
-    exe=$kelvor
-    [ "$mask" = unknown ] && exe=$kelvor_no_mask
-    # shellcheck disable=SC2086  # the argument text's words
-    shot "box-${box//_/-}.png" "$count" "$exe" $words
-done < <(python3 - "$root/tests" <<'PY'
+refusals=$(python3 - "$root/tests" <<'PY'
 import sys
 sys.path[:0] = [sys.argv[1], sys.argv[1] + "/e2e"]
 from e2e import RUNS
@@ -164,4 +144,10 @@ for box in ("usage", "no_system_mask", "bad_affinity", "bad_priority", "bad_dela
     print(box, len(row["boxes"]), row["mask"], row["arg"].decode())
 PY
 )
+while read -r box count mask words; do
+    exe=$kelvor
+    [ "$mask" = unknown ] && exe=$kelvor_no_mask
+    # shellcheck disable=SC2086  # the argument text's words
+    shot "box-${box//_/-}.png" "$count" "$exe" $words
+done <<<"$refusals"
 shot box-launch-failed.png 2 "$kelvor" 1 3 0 'C:\Łódź\missing.exe' /fast

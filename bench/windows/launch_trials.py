@@ -4,13 +4,13 @@
 
 launch_trials.py <folder> <rounds> <delay trials> <out.json>
 
-<folder> holds kelvor.exe, bench_target.exe and raw_runner.exe, in a path
-without spaces (the target's path goes into command lines as it is); the Wine
-session is this process's environment. Launch rounds start, in turn, kelvor with
-delay 0, `cmd /c start` and the target directly; the first two rounds are
-warm-up and not kept. Delay trials start kelvor with each delay in turn. Times
-are milliseconds from the runner's reading just before it created the process.
-Exit code 1 when any trial failed (the others are written all the same).
+<folder> holds kelvor.exe, bench_target.exe and raw_runner.exe, in a path without
+spaces (the target's path goes into command lines as it is); the Wine session is
+this process's environment. Launch rounds start, in turn, kelvor with delay 0,
+`cmd /c start` and the target directly; two warm-up rounds are not kept. Delay
+trials start kelvor with each delay in turn. Times are milliseconds from the
+runner's reading just before it created the process. Exit code 1 when any trial
+failed (the others are written all the same).
 """
 import json
 import os
@@ -31,19 +31,19 @@ CMD = "C:\\windows\\system32\\cmd.exe"
 def trial(folder: Path, exe: str, command_line: str):
     """One start through the runner: the times the runner and the target read, or
     why there are none."""
-    files = {name: folder / name for name in ("run.txt", "target.bin", "cmdline.bin")}
-    files["run.txt"].unlink(missing_ok=True)
-    files["target.bin"].unlink(missing_ok=True)
-    files["cmdline.bin"].write_bytes(command_line.encode())
-    subprocess.run(["wine", folder / "raw_runner.exe", wine_path(files["run.txt"]), exe,
-                    "@" + wine_path(files["cmdline.bin"]), str(WAIT_LIMIT_MS)],
-                   env=dict(os.environ, KELVOR_BENCH_OUT=wine_path(files["target.bin"])),
+    run_file, record_file = folder / "run.txt", folder / "target.bin"
+    run_file.unlink(missing_ok=True)
+    record_file.unlink(missing_ok=True)
+    (folder / "cmdline.bin").write_bytes(command_line.encode())
+    subprocess.run(["wine", folder / "raw_runner.exe", wine_path(run_file), exe,
+                    "@" + wine_path(folder / "cmdline.bin"), str(WAIT_LIMIT_MS)],
+                   env=dict(os.environ, KELVOR_BENCH_OUT=wine_path(record_file)),
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=2 * WAIT_LIMIT_MS / 1000 + 60)
-    run = parse_keys(files["run.txt"]) or {}
+    run = parse_keys(run_file) or {}
     if run.get("exit_code") is None:
         return f"the started process did not end by itself: {run}"
-    record = files["target.bin"].read_bytes() if files["target.bin"].exists() else b""
+    record = record_file.read_bytes() if record_file.exists() else b""
     if len(record) != 32:
         return "the target never reported"
     entry, seen, sleep, entry_mask, final_mask = struct.unpack("<qqqii", record)

@@ -3,11 +3,10 @@
 # session of the e2e suite as a CTest fixture. "start" creates it in <dir>
 # (replacing a leftover one) with a 32-bit or a 64-bit (WoW64) prefix, has Wine
 # trace kelvor's MessageBoxA calls for runs that ask for a relay trace, and starts
-# the box reader that serves every run of the session (it also keeps Wine's
-# desktop process alive: a new one makes the next window wait ten seconds); Xvfb,
-# the wineserver and the reader (its pid in <dir>/box_reader.pid) run on for the
-# test cases. A start that fails part way stops what it started. "stop" ends
-# exactly those and removes <dir>.
+# the box reader that serves every run of the session (its pid in
+# <dir>/box_reader.pid; it also keeps Wine's desktop process alive, whose restart
+# would make the next window wait ten seconds). A start that fails part way stops
+# what it started. "stop" ends the reader, the wineserver and Xvfb, and removes <dir>.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine_session.sh"

@@ -41,22 +41,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
 
 bool ReadWholeFile(const char* path, std::string* contents) {
-    FILE* in = fopen(path, "rb");
-    if (in == nullptr) {
-        return false;
-    }
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = fread(buffer, 1, sizeof buffer, in)) > 0) {
-        contents->append(buffer, got);
-    }
-    fclose(in);
-    return true;
+    std::ifstream in(path, std::ios::binary);
+    contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return in.is_open();
 }
 
 bool Utf8ToWide(const std::string& utf8, std::wstring* wide) {
