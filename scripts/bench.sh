@@ -26,7 +26,8 @@ cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release -DKELVOR_BENCH=ON > "$out/nat
 cmake --build "$native" --target reader_bench -j2 > "$out/native-build.log"
 log "building kelvor.exe, the ordinary CRT build, the runner and the target"
 cmake --preset mingw-i686 -B "$mingw" -DKELVOR_BENCH=ON > "$out/mingw-configure.log"
-cmake --build "$mingw" -j2 --target kelvor kelvor_crt raw_runner bench_target > "$out/mingw-build.log"
+cmake --build "$mingw" -j2 --target kelvor kelvor_crt raw_runner bench_target \
+    > "$out/mingw-build.log"
 
 # --- reader -------------------------------------------------------------------
 log "number reader"
@@ -39,14 +40,12 @@ log "number reader"
 # 32-bit Wine needs the kernel to run 32-bit programs, natively or through an
 # emulator registered with binfmt_misc; say which in the report.
 ia32="native"
-if [[ -r /proc/sys/fs/binfmt_misc/status ]]; then
-    for entry in /proc/sys/fs/binfmt_misc/*; do
-        if grep -q "^magic 7f454c4601010100000000000000000002000300" "$entry" 2>/dev/null &&
-            grep -qx enabled "$entry"; then
-            ia32="through $(sed -n 's/^interpreter //p' "$entry") (user-mode emulation: Wine's own code runs emulated, so absolute times are inflated)"
-        fi
-    done
-fi
+for entry in /proc/sys/fs/binfmt_misc/*; do
+    if grep -qs "^magic 7f454c4601010100000000000000000002000300" "$entry" &&
+        grep -qx enabled "$entry"; then
+        ia32="through $(sed -n 's/^interpreter //p' "$entry") (user-mode emulation: Wine's own code runs emulated, so absolute times are inflated)"
+    fi
+done
 wine_version=$(timeout 120 wine --version 2>/dev/null || echo "not runnable here")
 
 # The trials in a private Wine session, its programs and results in a path without

@@ -13,8 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-10000000}
 cap=${2:-3600}
-[ $# -gt 0 ] && shift
-[ $# -gt 0 ] && shift
+shift $(($# < 2 ? $# : 2))
 build=${KELVOR_FUZZ_BUILD:-$root/build/fuzz}
 out=$build/long
 mkdir -p "$out"

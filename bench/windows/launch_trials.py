@@ -25,7 +25,6 @@ from e2e import parse_keys, wine_path  # noqa: E402
 WARM_UP_ROUNDS = 2
 DELAYS = (0, 16, 100, 1000)
 WAIT_LIMIT_MS = 90000
-CMD = "C:\\windows\\system32\\cmd.exe"
 
 
 def trial(folder: Path, exe: str, command_line: str):
@@ -58,11 +57,11 @@ def trial(folder: Path, exe: str, command_line: str):
 def main():
     folder, rounds, delay_trials, out = Path(sys.argv[1]), *map(int, sys.argv[2:4]), sys.argv[4]
     kelvor, target = (wine_path(folder / exe) for exe in ("kelvor.exe", "bench_target.exe"))
+    cmd = "C:\\windows\\system32\\cmd.exe"
     cases = {"kelvor": (kelvor, f"kelvor.exe 1 3 0 {target} l"),
-             "start": (CMD, f"cmd.exe /c start /affinity 1 /normal {target} l"),
+             "start": (cmd, f"cmd.exe /c start /affinity 1 /normal {target} l"),
              "direct": (target, f"{target} l")}
-    results = {"launch": {case: [] for case in cases}, "delay": {d: [] for d in DELAYS},
-               "fails": []}
+    results = {"launch": {c: [] for c in cases}, "delay": {d: [] for d in DELAYS}, "fails": []}
     try:
         for round in range(WARM_UP_ROUNDS + rounds):
             for case, (exe, command_line) in cases.items():

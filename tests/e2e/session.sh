@@ -18,7 +18,7 @@ case $action in
             if wine_session_attach "$dir" 2>/dev/null; then wine_session_stop || true; fi
             rm -rf "$dir"
         fi
-        trap 'status=$?; [ "$status" -eq 0 ] || { echo "session.sh: start failed" >&2; wine_session_stop || true; }' EXIT
+        trap '[ $? -eq 0 ] || { echo "session.sh: start failed" >&2; wine_session_stop || :; }' EXIT
         # The session's functions run without errexit (they check what they need).
         KELVOR_WINE_ARCH=$3 wine_session_start "$dir" || exit 1
         wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d user32.MessageBoxA \
@@ -28,10 +28,11 @@ sys.stdout.write(textdata.facts()["caption"].decode())' "$here/..")
         # Up to 2,000,000,000 boxes within 4,000,000,000 ms (46 days): the session's life.
         wine "$4" "$caption" "$(wine_path "$dir/boxes.txt")" 2000000000 4000000000 \
             </dev/null >/dev/null 2>&1 &
-        echo $! >"$dir/box_reader.pid"
+        reader=$!
+        echo "$reader" >"$dir/box_reader.pid"
         # The reader is looking once it has written its ready line.
         timeout 30 bash -c 'until grep -qs "^ready" "$1"; do sleep 0.05; done' _ "$dir/boxes.txt"
-        echo "Wine session ($3) in $dir on display $DISPLAY, box reader pid $(cat "$dir/box_reader.pid")"
+        echo "Wine session ($3) in $dir on display $DISPLAY, box reader pid $reader"
         ;;
     stop)
         if wine_session_attach "$dir"; then
