@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Writes docs/BENCHMARKS.md from one run: the sizes from the exes themselves,
-the reader's Google Benchmark JSON and the Wine harness's launch.tsv.
+the reader's Google Benchmark JSON and the launch trials' JSON.
 
 report.py --exe kelvor.exe --crt-exe kelvor_crt.exe --reader reader.json
-          [--launch launch.tsv | --launch-skipped REASON] --machine KEY=VALUE...
+          [--launch launch.json | --launch-skipped REASON] --machine KEY=VALUE...
           --out BENCHMARKS.md"""
 import argparse
 import json
@@ -30,6 +30,12 @@ def verdict(ok):
     return "met" if ok else "**missed**"
 
 
+def table(head, align, rows):
+    """A Markdown table: head cells joined by " | ", one alignment per column."""
+    return "\n".join([f"| {head} |", "|" + "|".join(align) + "|"] +
+                     [f"| {' | '.join(str(c) for c in row)} |" for row in rows])
+
+
 def layout(label, image):
     """Where the bytes of the exe go: headers, each section's contents and the padding
     up to the file alignment, and what its resources take."""
@@ -41,41 +47,38 @@ def layout(label, image):
         for name, virtual, _, raw, _ in image.sections]
     # Every part of the file starts at, and fills, a multiple of this.
     alignment = math.gcd(headers, *(n for s in placed for n in (s[3], s[4])))
-    lines = [f"Where the bytes of {label} go (every part starts at and fills a multiple of "
-             f"{alignment} bytes):", "", "| part | contents | in the file | padding |",
-             "|---|---:|---:|---:|"]
-    lines += [f"| {name} | {used} | {raw} | {raw - used} |" for name, used, raw in parts]
     padding = sum(raw - used for _, used, raw in parts)
-    lines += ["", f"Padding in all: {padding:,} of {len(image.data):,} bytes.", ""]
+    blocks = [f"Where the bytes of {label} go (every part starts at and fills a multiple of "
+              f"{alignment} bytes):",
+              table("part | contents | in the file | padding", ["---"] + ["---:"] * 3,
+                    [(name, used, raw, raw - used) for name, used, raw in parts]),
+              f"Padding in all: {padding:,} of {len(image.data):,} bytes."]
     resources = {RESOURCE_KINDS.get(key[0], f"type {key[0]}"): len(value)
                  for key, value in image.resources().items()}
     if resources:
         rsrc = next(used for name, used, _ in parts if name == ".rsrc")
         kinds = ", ".join(f"{kind} {size:,}" for kind, size in resources.items())
-        lines += [f"Of .rsrc: {kinds}; the resource directory and alignment the other "
-                  f"{rsrc - sum(resources.values()):,} bytes.", ""]
-    return lines
+        blocks.append(f"Of .rsrc: {kinds}; the resource directory and alignment the other "
+                      f"{rsrc - sum(resources.values()):,} bytes.")
+    return blocks
 
 
 def size_section(exes):
     imports = {label: sorted(image.imports()) for label, image in exes.items()}
     size = {label: len(image.data) for label, image in exes.items()}
-    lines = ["## Size", "", "| build | bytes | imports |", "|---|---:|---|"] + [
-        f"| {label} | {size[label]:,} | {', '.join(imports[label])} |" for label in exes]
     kelvor, ordinary = size["kelvor.exe"], size["ordinary CRT build"]
-    lines += [
-        "",
+    blocks = [
+        "## Size",
+        table("build | bytes | imports", ["---", "---:", "---"],
+              [(label, f"{size[label]:,}", ", ".join(imports[label])) for label in exes]),
         f"Goal: at most {SIZE_LIMIT:,} bytes with the manifest and version information (the "
         "limit the exe check holds the GCC build to), importing KERNEL32 only. "
         f"Size {verdict(kelvor <= SIZE_LIMIT)}"
         + ("" if kelvor <= SIZE_LIMIT else f" by {kelvor - SIZE_LIMIT:,} bytes")
         + f"; imports {verdict(imports['kelvor.exe'] == ALLOWED_DLLS)}. kelvor.exe is "
         f"{kelvor / ordinary:.2f} of the ordinary build ({ordinary / kelvor:.1f}x smaller).",
-        "",
     ]
-    for label, image in exes.items():
-        lines += layout(label, image)
-    return lines
+    return blocks + [block for label, image in exes.items() for block in layout(label, image)]
 
 
 def reader_section(reader):
@@ -85,86 +88,58 @@ def reader_section(reader):
                                  ("BM_ReadNumber", "BM_Strtold", "BM_FromCharsDouble"))
     return [
         "## Number reader",
-        "",
         "One corpus of 30 field-like texts (plain fields, fields followed by a command line, "
         "fractions, exponents, hexadecimal prefixes, out-of-range values, blanks), read by each "
         f"function in turn; CPU time, median of {medians['BM_ReadNumber']['repetitions']} "
         "interleaved repetitions, native x86-64 build (`-O3`).",
-        "",
-        "| reader | ns per field | strtold / reader |",
-        "|---|---:|---:|",
-        f"| ReadNumber | {ours:.2f} | {strtold / ours:.2f} |",
-        f"| glibc strtold | {strtold:.2f} | 1.00 |",
-        f"| std::from_chars (double) | {from_chars:.2f} | {strtold / from_chars:.2f} |",
-        "",
+        table("reader | ns per field | strtold / reader", ["---", "---:", "---:"],
+              [("ReadNumber", f"{ours:.2f}", f"{strtold / ours:.2f}"),
+               ("glibc strtold", f"{strtold:.2f}", "1.00"),
+               ("std::from_chars (double)", f"{from_chars:.2f}", f"{strtold / from_chars:.2f}")]),
         f"A run reads three fields: about {3 * ours:.0f} ns, beside process start-ups measured "
         "in milliseconds below, so the reader's speed is reported here without a goal.",
-        "",
     ]
-
-
-def parse_launch(path):
-    info, launch, delay, fails = {}, {}, {}, []
-    for line in open(path):
-        f = line.rstrip("\n").split("\t")
-        if f[0] == "info":
-            info[f[1]] = float(f[2])
-        elif f[0] == "launch":
-            launch.setdefault(f[1], []).append(
-                {"entry": float(f[3]), "exited": float(f[4]), "ordered": f[5] == "1",
-                 "entry_mask": int(f[6])})
-        elif f[0] == "delay":
-            delay.setdefault(int(f[1]), []).append(
-                {"seen": float(f[3]), "entry": float(f[4]), "exited": float(f[5]),
-                 "ordered": f[6] == "1", "entry_mask": int(f[7]), "final_mask": int(f[8])})
-        elif f[0] == "fail":
-            fails.append("\t".join(f[1:]))
-    return info, launch, delay, fails
 
 
 def mask_at_entry(trials):
     return sum(t["entry_mask"] == 1 for t in trials)
 
 
-def launch_sections(path, size, imports):
-    info, launch, delay, fails = parse_launch(path)
-    med = {case: {k: statistics.median(t[k] for t in trials) for k in ("entry", "exited")}
-           for case, trials in launch.items()}
-    trials = [t for ts in (*launch.values(), *delay.values()) for t in ts]
+def launch_section(launch, size, imports, trials):
     ordered = sum(t["ordered"] for t in trials)
-    lines = [
-        "## Launch",
-        "",
-        f"The kelvor.exe timed here is the one sized above: {size:,} bytes, importing "
-        f"{', '.join(imports)}.",
-        "",
-        "Each round starts, in turn, (a) `kelvor.exe 1 3 0 target`, (b) "
-        "`cmd /c start /affinity 1 /normal target` and (c) the target itself, from the harness "
-        "with CreateProcessA; two warm-up rounds are not counted. The target has no C runtime "
-        "and reads QueryPerformanceCounter at its entry point. Times are milliseconds from the "
-        "harness's reading just before CreateProcessA.",
-        "",
-        f"Shared clock: QueryPerformanceCounter at {info.get('frequency', 0):,.0f} Hz; in "
-        f"{ordered} of {len(trials)} trials the target's entry reading fell between the "
-        "harness's reading before CreateProcessA and its reading after the target's signal "
-        + ("(all: one clock across the processes)." if ordered == len(trials)
-           else "(**not all**: readings are not comparable across processes)."),
-        "",
-        "| case | trials | to target entry: median (min-max) ms | "
-        "to launcher exit: median (min-max) ms | target had mask 1 at entry |",
-        "|---|---:|---:|---:|---:|",
-    ]
+    med = {case: {k: statistics.median(t[k] for t in ts) for k in ("entry", "exited")}
+           for case, ts in launch.items()}
     names = {"kelvor": "(a) kelvor, delay 0", "start": "(b) cmd /c start",
              "direct": "(c) target directly (exit = target's own)"}
-    for case in (c for c in names if c in launch):
-        ts = launch[case]
-        spread = [f"{med[case][k]:.2f} ({min(t[k] for t in ts):.2f}-{max(t[k] for t in ts):.2f})"
-                  for k in ("entry", "exited")]
-        lines.append(f"| {names[case]} | {len(ts)} | {' | '.join(spread)} | "
-                     f"{mask_at_entry(ts)} of {len(ts)} |")
-    all_cases = all(c in med for c in names)
-    lines += [
-        "",
+    rows = [[names[case], len(launch[case])] + [
+        f"{med[case][k]:.2f} ({min(t[k] for t in launch[case]):.2f}-"
+        f"{max(t[k] for t in launch[case]):.2f})" for k in ("entry", "exited")] +
+        [f"{mask_at_entry(launch[case])} of {len(launch[case])}"]
+        for case in names if case in launch]
+    ratios = []
+    if all(c in med for c in names):
+        k, s, d = med["kelvor"], med["start"], med["direct"]
+        for metric, label in (("entry", "to target entry"), ("exited", "to launcher exit")):
+            rs, rf = k[metric] / s[metric], k[metric] / (2 * d[metric])
+            floor = verdict(rf <= FLOOR_GOAL) if metric == "entry" else "no goal"
+            ratios.append((label, f"{rs:.3f} ({verdict(rs <= START_GOAL)})", f"{rf:.3f} ({floor})"))
+    blocks = [
+        "## Launch",
+        f"The kelvor.exe timed here is the one sized above: {size:,} bytes, importing "
+        f"{', '.join(imports)}.",
+        "Each round starts, in turn, (a) `kelvor.exe 1 3 0 target`, (b) "
+        "`cmd /c start /affinity 1 /normal target` and (c) the target itself, each from "
+        "raw_runner.exe (the e2e suite's runner) with CreateProcessA; two warm-up rounds are "
+        "not counted. The target has no C runtime and reads QueryPerformanceCounter at its "
+        "entry point. Times are milliseconds from the runner's reading just before "
+        "CreateProcessA.",
+        f"Shared clock: QueryPerformanceCounter at {trials[0]['frequency'] if trials else 0:,.0f}"
+        f" Hz; in {ordered} of {len(trials)} trials the target's entry reading fell between the "
+        "runner's reading before CreateProcessA and its reading once the run's processes had "
+        "ended " + ("(all: one clock across the processes)." if ordered == len(trials)
+                    else "(**not all**: readings are not comparable across processes)."),
+        table("case | trials | to target entry: median (min-max) ms | to launcher exit: median "
+              "(min-max) ms | target had mask 1 at entry", ["---"] + ["---:"] * 4, rows),
         "Ratios of medians from this run. A direct start creates one process, kelvor two "
         "(itself, then the target), so two direct starts are kelvor's floor. Goals: "
         f"kelvor/start at most {START_GOAL}; to the target's entry, kelvor at most "
@@ -172,64 +147,35 @@ def launch_sections(path, size, imports):
         "starts the target and for the noise between medians of separate starts. kelvor "
         "exits once the target is created, before the target reaches its entry, so its exit "
         "has no such floor and that figure is reported without a goal.",
-        "",
-        "| measure | kelvor / start | kelvor / (2 x direct) |",
-        "|---|---:|---:|",
+        table("measure | kelvor / start | kelvor / (2 x direct)", ["---", "---:", "---:"], ratios),
     ]
-    if all_cases:
-        k, s, d = med["kelvor"], med["start"], med["direct"]
-        for metric, label in (("entry", "to target entry"), ("exited", "to launcher exit")):
-            rs, rf = k[metric] / s[metric], k[metric] / (2 * d[metric])
-            floor = verdict(rf <= FLOOR_GOAL) if metric == "entry" else "no goal"
-            lines.append(f"| {label} | {rs:.3f} ({verdict(rs <= START_GOAL)}) | {rf:.3f} "
-                         f"({floor}) |")
-    lines.append("")
     if "start" in launch and not mask_at_entry(launch["start"]):
-        lines += [
+        blocks.append(
             "With `start /affinity 1` the target never had mask 1 at its entry in this run "
             f"(with kelvor: {mask_at_entry(launch.get('kelvor', []))} of "
             f"{len(launch.get('kelvor', []))}): here `start` did not apply the mask when it "
-            "created the target.",
-            "",
-        ]
-    if all_cases:
+            "created the target.")
+    if ratios:
         k, s, d = med["kelvor"]["entry"], med["start"]["entry"], med["direct"]["entry"]
         overhead = (k - d) / (s - d)
-        lines += [
+        blocks.append(
             f"What each way adds to a direct start, to the target's entry: kelvor "
             f"{k - d:.2f} ms, `start` {s - d:.2f} ms. Overhead ratio (kelvor - direct) / "
             f"(start - direct): **{overhead:.2f}**; goal at most {OVERHEAD_GOAL}: "
             f"{verdict(overhead <= OVERHEAD_GOAL)}. `cmd /c start` creates at least two "
-            "processes (cmd, the target; Wine's cmd hands `start` on to start.exe, a third).",
-            "",
-        ]
+            "processes (cmd, the target; Wine's cmd hands `start` on to start.exe, a third).")
+    return blocks
 
-    lines += [
-        "## Delay fidelity",
-        "",
-        "kelvor starts the target with mask 1 requested after each delay; the target spins "
-        "reading its own mask and reports the first reading at which it is 1. Times are from "
-        "the harness's reading before it started kelvor. Lateness = that time minus the delay.",
-        "",
-        "Each trial is held against what it measured itself: kelvor sleeps only once it has "
-        "started the target, so a trial may be late by its own start-up (the harness's reading "
-        f"to the target's entry) plus one timer tick ({TIMER_TICK_MS} ms). Measured Sleep(1) "
-        f"here: {info.get('sleep1_ms', float('nan')):.3f} ms.",
-        "",
-        "| delay (ms) | count | min seen | median seen | max seen | min lateness | "
-        "median lateness | max lateness | own start-up: min-max | "
-        "lateness beyond own start-up: max | earlier than delay | over own start-up + tick | "
-        "mask already set at target entry |",
-        "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
-    ]
-    never_early, within, lost_all = True, True, 0
+
+def delay_section(delay):
+    rows, never_early, within, lost_all = [], True, True, 0
     for d in sorted(delay):
         ts = delay[d]
         saw = [t for t in ts if t["final_mask"] == 1]
         lost = len(ts) - len(saw)
         lost_all += lost
         if not saw:
-            lines.append(f"| {d} | {len(ts)} |" + " - |" * 9 + f" {lost} lost | - |")
+            rows.append([d, len(ts)] + ["-"] * 9 + [f"{lost} lost", "-"])
             continue
         seen = [t["seen"] for t in saw]
         late = [x - d for x in seen]
@@ -238,75 +184,76 @@ def launch_sections(path, size, imports):
         over = sum(x > TIMER_TICK_MS for x in beyond)
         never_early = never_early and early == 0
         within = within and over == 0
-        lines.append(
-            f"| {d} | {len(ts)} | {min(seen):.2f} | {statistics.median(seen):.2f} | "
-            f"{max(seen):.2f} | {min(late):.2f} | {statistics.median(late):.2f} | "
-            f"{max(late):.2f} | {min(t['entry'] for t in saw):.2f}-"
-            f"{max(t['entry'] for t in saw):.2f} | {max(beyond):.2f} | {early} | {over}"
-            + (f" ({lost} never saw it)" if lost else "") + f" | {mask_at_entry(ts)} |")
-    lines += [
-        "",
+        rows.append([d, len(ts)] + [f"{x:.2f}" for x in (
+            min(seen), statistics.median(seen), max(seen), min(late), statistics.median(late),
+            max(late))] + [f"{min(t['entry'] for t in saw):.2f}-{max(t['entry'] for t in saw):.2f}",
+                           f"{max(beyond):.2f}", early,
+                           f"{over}" + (f" ({lost} never saw it)" if lost else ""),
+                           mask_at_entry(ts)])
+    sleep1 = min((t["sleep1_ms"] for ts in delay.values() for t in ts), default=math.nan)
+    return [
+        "## Delay fidelity",
+        "kelvor starts the target with mask 1 requested after each delay; the target spins "
+        "reading its own mask and reports the first reading at which it is 1. Times are from "
+        "the runner's reading before it started kelvor. Lateness = that time minus the delay.",
+        "Each trial is held against what it measured itself: kelvor sleeps only once it has "
+        "started the target, so a trial may be late by its own start-up (the runner's reading "
+        f"to the target's entry) plus one timer tick ({TIMER_TICK_MS} ms). Measured Sleep(1) "
+        f"here (the target's shortest): {sleep1:.3f} ms.",
+        table("delay (ms) | count | min seen | median seen | max seen | min lateness | median "
+              "lateness | max lateness | own start-up: min-max | lateness beyond own start-up: "
+              "max | earlier than delay | over own start-up + tick | mask already set at target "
+              "entry", ["---:"] * 13, rows),
         f"Goal, never early in any trial: {verdict(never_early)}. Goal, every trial's "
         f"lateness within its own start-up plus one tick: {verdict(within and not lost_all)}"
         + (f" ({lost_all} of the trials never saw the mask)" if lost_all else "") + ".",
-        "",
         "The column \"mask already set at target entry\" counts trials in which kelvor had set "
         "the mask before the target's first instruction (a delay shorter than the target's own "
         "start-up); the target then sees it at its entry.",
-        "",
     ]
-    if fails:
-        lines += ["Failed trials:", ""] + [f"- `{f}`" for f in fails] + [""]
-    return lines
 
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("--exe", required=True)
-    p.add_argument("--crt-exe", required=True)
-    p.add_argument("--reader", required=True)
+    for option in ("--exe", "--crt-exe", "--reader", "--out"):
+        p.add_argument(option, required=True)
     p.add_argument("--launch")
     p.add_argument("--launch-skipped")
     p.add_argument("--machine", nargs="+", required=True, metavar="KEY=VALUE")
-    p.add_argument("--out", required=True)
     a = p.parse_args()
     m = dict(item.split("=", 1) for item in a.machine)
     load = m["load"].split()[0]
-    lines = [
+    blocks = [
         "# Benchmarks",
-        "",
         f"Produced by `scripts/bench.sh` on {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}."
         " Every figure below is from that one run; ratios compare figures measured side by "
         "side in it.",
-        "",
-        "| machine | |",
-        "|---|---|",
-        f"| processors (`nproc`) | {m['nproc']} |",
-        f"| CPU | {m['cpu']} |",
-        f"| kernel | {m['kernel']} |",
-        f"| Wine | {m['wine']} |",
-        f"| 32-bit programs | {m['ia32']} |",
-        f"| compilers | {m['compilers']} |",
-        f"| load average at the start (1, 5, 15 min) | {m['load']} |",
-        "",
+        table("machine |", ["---", "---"], [(label, m[key]) for label, key in (
+            ("processors (`nproc`)", "nproc"), ("CPU", "cpu"), ("kernel", "kernel"),
+            ("Wine", "wine"), ("32-bit programs", "ia32"), ("compilers", "compilers"),
+            ("load average at the start (1, 5, 15 min)", "load"))]),
     ]
     if float(load) >= 1:
-        lines += [
+        blocks.append(
             f"Other work shared the machine (a load of {load} on {m['nproc']} processors at "
             "the start), so absolute times are noisy and the slowest trials stretch the "
-            "ranges; the ratios still compare cases measured round by round.",
-            "",
-        ]
+            "ranges; the ratios still compare cases measured round by round.")
     exes = {"kelvor.exe": Image(open(a.exe, "rb").read()),
             "ordinary CRT build": Image(open(a.crt_exe, "rb").read())}
-    lines += size_section(exes)
-    lines += reader_section(json.load(open(a.reader)))
+    blocks += size_section(exes) + reader_section(json.load(open(a.reader)))
     if a.launch:
+        results = json.load(open(a.launch))
+        launch = {case: ts for case, ts in results["launch"].items() if ts}
+        delay = {int(d): ts for d, ts in results["delay"].items() if ts}
+        trials = [t for ts in (*launch.values(), *delay.values()) for t in ts]
         kelvor = exes["kelvor.exe"]
-        lines += launch_sections(a.launch, len(kelvor.data), sorted(kelvor.imports()))
+        blocks += launch_section(launch, len(kelvor.data), sorted(kelvor.imports()), trials)
+        blocks += delay_section(delay)
+        if results["fails"]:
+            blocks += ["Failed trials:", "\n".join(f"- `{f}`" for f in results["fails"])]
     else:
-        lines += ["## Launch and delay fidelity", "", f"Not measured: {a.launch_skipped}", ""]
-    open(a.out, "w").write("\n".join(lines))
+        blocks += ["## Launch and delay fidelity", f"Not measured: {a.launch_skipped}"]
+    open(a.out, "w").write("\n\n".join(blocks) + "\n")
 
 
 if __name__ == "__main__":

@@ -12,8 +12,9 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 CORPUS = ROOT / "fuzz" / "corpus"
-sys.path.insert(0, str(ROOT / "tests"))
-from textdata import DATA, macro_rows, priority_classes, table_rows, unescape  # noqa: E402
+sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "tests" / "e2e")]
+from e2e import RUNS  # noqa: E402  (the rows of tests/data/launch_runs.def)
+from textdata import DATA, priority_classes, table_rows, unescape  # noqa: E402
 
 
 def write(corpus: str, inputs: list[bytes]) -> None:
@@ -46,25 +47,23 @@ def main() -> None:
     ]
     write("reader", reader)
 
-    cuts = macro_rows("command_lines.def", "KELVOR_CUT")
-    write("argument_text", [command_line for command_line, _ in cuts])
+    write("argument_text", [row["command"] for row in RUNS])
 
     # Launch: flags, system mask, process mask, argument text. The argument texts
-    # of the cut table, with the system mask known and not; every reader table
+    # of the runs with their own system mask, and with none; every reader table
     # text in one of the three fields in turn; every priority level.
     def run(text: bytes, flags: int = 0, mask: int = 0xF) -> bytes:
         return struct.pack("<BII", flags, mask, mask) + text
 
     runs = []
-    for _, text in cuts:
-        runs += [run(text), run(text, flags=1, mask=0)]
+    for row in RUNS:
+        known = 0xF if row["mask"] == "unknown" else row["mask"]
+        runs += [run(row["arg"], mask=known), run(row["arg"], flags=1, mask=0)]
     for i, number in enumerate(table):
         fields = [b"1", b"3", b"0"]
         fields[i % 3] = number
         runs.append(run(b" ".join(fields) + b" x"))
     runs += [run(b"1 %d 0 x" % level) for level in priority_classes()]
-    runs += [run(b"255 3 0 x", mask=0x3), run(b"4 3 0 x", mask=0x3),
-             run(b"1073741824 3 0 x", flags=1, mask=0)]
     # A start that fails, affinity and class calls that fail, no argument text.
     runs += [run(b"1 3 0 notepad x.txt", flags=2), run(b"255 6 100 app", flags=12, mask=0x3),
              run(b"", flags=16)]

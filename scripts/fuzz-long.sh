@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Long fuzz runs: one target at a time, one process, each from a scratch copy of
 # its seed corpus (the repository is not written).
 #
@@ -9,12 +9,11 @@
 # (KELVOR_FUZZ_BUILD names another build directory of the fuzz preset.)
 # Results: <build>/long/<target>.log and <target>/{corpus,artifacts}/; a summary line
 # per target is printed and kept in <build>/long/summary.txt.
-set -eu
+set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-10000000}
 cap=${2:-3600}
-[ $# -gt 0 ] && shift
-[ $# -gt 0 ] && shift
+shift $(($# < 2 ? $# : 2))
 build=${KELVOR_FUZZ_BUILD:-$root/build/fuzz}
 out=$build/long
 mkdir -p "$out"
@@ -22,7 +21,8 @@ mkdir -p "$out"
 # The targets, seed corpora and options are those of the smoke tests that
 # fuzz/CMakeLists.txt declares: one TAB-separated line per target, the fuzzer,
 # its seed corpus and its options but the smoke time.
-list=$(ctest --test-dir "$build" -N -L fuzz --show-only=json-v1 | python3 -c '
+tests=$(ctest --test-dir "$build" -N -L fuzz --show-only=json-v1)
+list=$(python3 -c '
 import json, sys
 smoke = {t["name"].removesuffix("_smoke"): t["command"] for t in json.load(sys.stdin)["tests"]}
 if not smoke:
@@ -33,7 +33,7 @@ for name in sys.argv[2:] or smoke:
     _, fuzzer, seeds, _, *options = smoke[name]
     options = [o for o in options if not o.startswith("-max_total_time=")]
     print(name, fuzzer, seeds, *options, sep="\t")
-' "$build" "$@")
+' "$build" "$@" <<<"$tests")
 
 status=0
 tab=$(printf '\t')
@@ -55,8 +55,8 @@ while IFS= read -r line; do
     fi
     seconds=$(( $(date +%s) - start ))
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/$t.log")
-    cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$out/$t.log" | tail -1)
-    corpus=$(ls "$out/$t/corpus" | wc -l)
+    cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$out/$t.log" | tail -1 || true)
+    corpus=$(find "$out/$t/corpus" -type f 2>/dev/null | wc -l || true)
     line="$t: $result, ${execs:-?} executions in ${seconds}s, $cov, corpus $corpus"
     echo "$line"
     echo "$line" >>"$out/summary.txt"

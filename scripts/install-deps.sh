@@ -38,13 +38,12 @@ fi
 
 # 32-bit programs: where the kernel refuses them (exec format error, as in some
 # virtual machines), qemu-i386 runs them, registered with binfmt_misc as
-# "kelvor-i386". QEMU older than 8 (bookworm's 7.2) cannot start Wine usefully: it
-# ignores Wine's address hints, so each Wine process spends a minute reserving
-# memory and then fails to place its shared user data page. So qemu-i386 comes
-# from Debian's bookworm-backports qemu-user package (10.x), fetched once with
-# apt-get download into a private apt state (nothing is installed, /etc/apt is
-# not touched) and unpacked into ${XDG_CACHE_HOME:-~/.cache}/kelvor/. The entry
-# lasts until the next reboot; emulated programs start in a second or two each.
+# "kelvor-i386" (mounting binfmt_misc needs a privileged container). QEMU before 8
+# (bookworm's 7.2) ignores Wine's address hints and fails to place its shared user
+# data page, so qemu-i386 comes from bookworm-backports' qemu-user (10.x), fetched
+# once with apt-get download into a private apt state (nothing is installed,
+# /etc/apt is untouched) and unpacked into ${XDG_CACHE_HOME:-~/.cache}/kelvor/. The
+# entry lasts until the next reboot; emulated programs start in a second or two.
 binfmt=/proc/sys/fs/binfmt_misc
 entry=$binfmt/kelvor-i386
 
@@ -58,7 +57,8 @@ qemu_major() {
     echo "${line%%.*}" | grep -E '^[0-9]+$' || echo 0
 }
 
-# The path of a qemu-i386 new enough to run Wine, fetched if needed.
+# The path of a qemu-i386 new enough to run Wine, fetched if needed. It runs inside
+# $(...), where errexit is off: each step that can fail is checked here.
 find_qemu() {
     local candidate
     for candidate in /usr/bin/qemu-i386 /usr/bin/qemu-i386-static; do
@@ -90,7 +90,10 @@ find_qemu() {
             echo "install-deps: could not fetch qemu-user (see $apt/log)" >&2
             return 1
         }
-        mkdir -p "$cache" && dpkg-deb -x "$apt"/qemu-user_*.deb "$cache"
+        mkdir -p "$cache" && dpkg-deb -x "$apt"/qemu-user_*.deb "$cache" || {
+            echo "install-deps: could not unpack qemu-user into $cache (see $apt)" >&2
+            return 1
+        }
         rm -rf "$apt"
     fi
     echo "$cache/usr/bin/qemu-i386"

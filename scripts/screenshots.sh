@@ -3,18 +3,16 @@
 # draws it.
 #
 # Builds kelvor.exe, the test build whose system-mask query fails, and the box
-# reader in a build directory of its own (build/screenshots, or
-# $KELVOR_SCREENSHOTS_BUILD), so it never shares one with the test builds; starts
-# a private Wine session (tests/e2e/wine_session.sh) with Wine's own fonts, Wine
-# drawing its own window frames and message boxes as wide as their text; then for
-# each box runs kelvor so that the box appears, lets the box reader hold it open,
-# makes it the active window, photographs the Xvfb screen with ImageMagick's
-# import and crops the picture to the box's window rectangle (Wine reports screen
-# coordinates, which are the X root window's here).
-#
-# Installs what it needs when missing (scripts/install-deps.sh): the build and
-# Wine set-up, and for the pictures Wine's fonts (fonts-wine), xdotool, xwininfo
-# (x11-utils) and ImageMagick.
+# reader in a build directory of its own ($KELVOR_SCREENSHOTS_BUILD, default
+# build/screenshots); starts a private Wine session (tests/e2e/wine_session.sh)
+# with Wine's own fonts, Wine drawing its own window frames and message boxes as
+# wide as their text; then for each box runs kelvor, lets the box reader hold the
+# box open, makes it the active window, photographs the Xvfb screen with
+# ImageMagick's import and crops the picture to the box's window rectangle (Wine's
+# screen coordinates are the X root window's here). Installs what it needs when
+# missing (scripts/install-deps.sh), for the pictures Wine's fonts (fonts-wine),
+# xdotool, xwininfo (x11-utils) and ImageMagick. Any step that fails ends it with
+# a message.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -25,17 +23,14 @@ cd "$root"
 scripts/install-deps.sh fonts-wine xdotool x11-utils imagemagick
 # Wine draws the close cross as the letter "r" of its Marlett font and lays
 # dialogs out in its Tahoma; without them the boxes get a stand-in font.
-wine_fonts=""
-for dir in /usr/share/wine/fonts /usr/local/share/wine/fonts; do
-    if [ -f "$dir/marlett.ttf" ] && [ -f "$dir/tahoma.ttf" ]; then
-        wine_fonts=$dir
-        break
-    fi
-done
-[ -n "$wine_fonts" ] || {
-    echo "screenshots.sh needs Wine's fonts (apt-get install fonts-wine)" >&2
+die() {
+    echo "screenshots.sh: $*" >&2
     exit 1
 }
+for wine_fonts in /usr/share/wine/fonts /usr/local/share/wine/fonts ""; do
+    [ -f "$wine_fonts/marlett.ttf" ] && [ -f "$wine_fonts/tahoma.ttf" ] && break
+done
+[ -n "$wine_fonts" ] || die "Wine's fonts are missing (apt-get install fonts-wine)"
 
 caption=$(python3 -c 'import sys; sys.path.insert(0, "tests"); import textdata
 sys.stdout.write(textdata.facts()["caption"].decode())')
@@ -85,55 +80,74 @@ wine reg add "$x11" /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
 wine reg add "$x11" /v UseTakeFocus /t REG_SZ /d N /f >/dev/null 2>&1
 root_window=$(xwininfo -root | awk '/Window id/ { print $4 }')
 
+# poll <error> <command>...: the first output of the command, tried every 0.05 s
+# for up to 60 s (Wine may start slowly); the error when there is none by then.
+poll() {
+    local error=$1 out
+    shift
+    for _ in $(seq 1 1200); do
+        out=$("$@" 2>/dev/null || true)
+        [ -n "$out" ] && { printf '%s\n' "$out"; return 0; }
+        sleep 0.05
+    done
+    die "$error"
+}
+box_window() { xdotool search --onlyvisible --name "^${caption//./\\.}\$" | tail -n 1; }
+
 # shot <png name> <boxes shown by the run> <exe> <argument>...
 # Photographs the first box of the run.
 shot() {
     local name=$1 count=$2 exe=$3
     shift 3
-    local boxes=$work/${name%.png}.txt
+    local boxes=$work/${name%.png}.txt line window
     rm -f "$boxes"
     wine "$box_reader" "$caption" "$(wine_path "$boxes")" "$count" 120000 4000 \
         </dev/null >/dev/null 2>&1 &
     local reader=$!
-    for _ in $(seq 1 1200); do
-        grep -q '^ready' "$boxes" 2>/dev/null && break
-        sleep 0.05
-    done
+    poll "the box reader did not start for $name" grep -m1 '^ready' "$boxes" >/dev/null
     "${kelvor_env[@]}" wine "$exe" "$@" </dev/null >/dev/null 2>&1 &
     local kelvor_pid=$!
-    local line=""
-    for _ in $(seq 1 1200); do
-        line=$(grep -m1 '^box 1 ' "$boxes" 2>/dev/null || true)
-        [ -n "$line" ] && break
-        sleep 0.05
-    done
-    if [ -z "$line" ]; then
-        echo "no box appeared for $name" >&2
-        return 1
-    fi
+    line=$(poll "no box appeared for $name" grep -m1 '^box 1 ' "$boxes")
     # The box as Windows shows it, active. Wine activates a new box before it is
     # the foreground window and draws its caption inactive; the focus leaving
     # and coming back makes it the foreground window and redraws the caption.
-    local window
-    window=$(xdotool search --onlyvisible --name "^${caption//./\\.}\$" | tail -n 1)
-    if [ -n "$window" ]; then
-        timeout 5 xdotool windowfocus --sync "$root_window" || true
-        timeout 5 xdotool windowfocus --sync "$window" || true
-    fi
-    # The reader holds the box for 4 s after it has recorded it; it is drawn by now.
-    sleep 1
-    local rect left top right bottom
+    window=$(poll "no visible window captioned $caption for $name" box_window)
+    timeout 5 xdotool windowfocus --sync "$root_window" || true
+    timeout 5 xdotool windowfocus --sync "$window" || true
+    # The reader holds the box for 4 s after it has recorded it: photograph it until
+    # two pictures in a row agree, so the redraw has landed.
+    local rect left top right bottom previous="" picture=""
     rect=$(sed -E 's/.* rect=([-0-9,]+) .*/\1/' <<<"$line")
     IFS=, read -r left top right bottom <<<"$rect"
-    import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
-        "$out_dir/$name"
-    wait "$kelvor_pid" "$reader"
+    for _ in $(seq 1 12); do
+        sleep 0.25
+        import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
+            "$out_dir/$name"
+        picture=$(md5sum <"$out_dir/$name")
+        [ "$picture" = "$previous" ] && break
+        previous=$picture
+    done
+    [ "$picture" = "$previous" ] || die "the box for $name did not settle in 3 s"
+    wait "$reader" || die "the box reader did not see $count box(es) for $name (see $boxes)"
+    wait "$kelvor_pid" || die "kelvor did not end with exit code 0 for $name"
     echo "$out_dir/$name: $((right - left))x$((bottom - top)) at $left,$top"
 }
 
-shot box-usage.png 1 "$kelvor"
-shot box-no-system-mask.png 3 "$kelvor_no_mask" 1073741824 3 0 app.exe
-shot box-bad-affinity.png 2 "$kelvor" 0 3 0 app.exe
-shot box-bad-priority.png 2 "$kelvor" 1 7 0 app.exe
-shot box-bad-delay.png 2 "$kelvor" 1 3 60001 app.exe
+# The refusals as the launch runs table (tests/data/launch_runs.def) has them: its
+# first e2e row that shows each box first. Its words stand as kelvor's arguments.
+refusals=$(python3 - "$root/tests" <<'PY'
+import sys
+sys.path[:0] = [sys.argv[1], sys.argv[1] + "/e2e"]
+from e2e import RUNS
+for box in ("usage", "no_system_mask", "bad_affinity", "bad_priority", "bad_delay"):
+    row = next(r for r in RUNS if r["group"] != "unit" and r["boxes"][0] == box)
+    print(box, len(row["boxes"]), row["mask"], row["arg"].decode())
+PY
+)
+while read -r box count mask words; do
+    exe=$kelvor
+    [ "$mask" = unknown ] && exe=$kelvor_no_mask
+    # shellcheck disable=SC2086  # the argument text's words
+    shot "box-${box//_/-}.png" "$count" "$exe" $words
+done <<<"$refusals"
 shot box-launch-failed.png 2 "$kelvor" 1 3 0 'C:\Łódź\missing.exe' /fast

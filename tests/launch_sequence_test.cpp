@@ -19,7 +19,8 @@ using test_platform::Function;
 
 // A run of the table: see tests/data/launch_runs.def.
 struct LaunchRun {
-    const char* commandLine;
+    const char* name;  // with the argument text, the command line; null: none
+    const char* argumentText;
     std::optional<uint32_t> systemMask;  // none: Windows cannot tell
     std::vector<const char*> boxes;
     const char* target = nullptr;  // what CreateProcessA gets; null: it is never called
@@ -34,17 +35,17 @@ constexpr char launch_failed[] = "";  // composed from the target command line
 constexpr std::optional<uint32_t> unknown;
 
 // The mask of the highest CPU alone starts the target; the next bit's is refused.
-const std::string kHighestCpuAlone = "kelvor.exe " + std::to_string(1ull << highest_cpu) + " 3 0 x";
-const std::string kBeyondHighestCpu =
-    "kelvor.exe " + std::to_string(1ull << (highest_cpu + 1)) + " 3 0 x";
+const std::string kHighestCpuAlone = std::to_string(1ull << highest_cpu) + " 3 0 x";
+const std::string kBeyondHighestCpu = std::to_string(1ull << (highest_cpu + 1)) + " 3 0 x";
 
 const LaunchRun kRuns[] = {
-    {kHighestCpuAlone.c_str(), 0xFFFFFFFF, {}, "x", 0, 1u << highest_cpu, 3},
-    {kBeyondHighestCpu.c_str(), 0xFFFFFFFF, {bad_affinity, usage}},
-#define KELVOR_REFUSES(group, commandLine, systemMask, ...) \
-    {commandLine, systemMask, {__VA_ARGS__}},
-#define KELVOR_LAUNCHES(group, commandLine, systemMask, target, delay, affinity, priority, ...) \
-    {commandLine, systemMask, {__VA_ARGS__}, target, delay, affinity, priority},
+    {"kelvor.exe ", kHighestCpuAlone.c_str(), 0xFFFFFFFF, {}, "x", 0, 1u << highest_cpu, 3},
+    {"kelvor.exe ", kBeyondHighestCpu.c_str(), 0xFFFFFFFF, {bad_affinity, usage}},
+#define KELVOR_REFUSES(group, name, argumentText, systemMask, ...) \
+    {name, argumentText, systemMask, {__VA_ARGS__}},
+#define KELVOR_LAUNCHES(group, name, argumentText, systemMask, target, delay, affinity, priority, \
+                        ...)                                                                      \
+    {name, argumentText, systemMask, {__VA_ARGS__}, target, delay, affinity, priority},
 #include "data/launch_runs.def"
 #undef KELVOR_REFUSES
 #undef KELVOR_LAUNCHES
@@ -71,7 +72,9 @@ void ExpectStartedAsWindowsExpects(const Call& create, char* argumentText,
 // command line and hands it to WinMain.
 TEST(LaunchSequence, RunsAsTheTableSays) {
     for (const LaunchRun& run : kRuns) {
-        SCOPED_TRACE(run.commandLine != nullptr ? run.commandLine : "(no command line)");
+        const bool hasCommandLine = run.name != nullptr;
+        std::string commandLine = hasCommandLine ? std::string(run.name) + run.argumentText : "";
+        SCOPED_TRACE(hasCommandLine ? commandLine : "(no command line)");
         std::vector<std::string> boxes;
         for (const char* box : run.boxes) {
             boxes.push_back(box == launch_failed ? LaunchFailedText(run.target) : box);
@@ -83,8 +86,7 @@ TEST(LaunchSequence, RunsAsTheTableSays) {
         script.systemMask = run.systemMask.value_or(0);
         script.createSucceeds = !launchFails;
         test_platform::Reset(script);
-        std::string storage = run.commandLine != nullptr ? run.commandLine : "";
-        char* argumentText = CutArgumentText(run.commandLine != nullptr ? storage.data() : nullptr);
+        char* argumentText = CutArgumentText(hasCommandLine ? commandLine.data() : nullptr);
 
         EXPECT_EQ(WinMain(nullptr, nullptr, argumentText, 10), 0);
 

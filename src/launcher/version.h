@@ -1,5 +1,7 @@
-// kelvor's release number, kept only here: the box caption, the exe's version
-// resource and manifest, the build and the release zip all take it from this file.
+// kelvor's release number: the box caption, the exe's version resource and
+// manifest, the build and the release zip all take it from this file. The tests'
+// facts (tests/data/facts.def) and the README repeat it; configuring the Wine
+// tests (tests/e2e/CMakeLists.txt) fails unless they agree with it.
 // Plain macros, so the resource compiler can read it too.
 #pragma once
 

@@ -47,14 +47,16 @@ def launch_failed(detail: bytes) -> bytes:
 
 
 def launch_runs():
-    """The rows of tests/data/launch_runs.def as dicts (see the file's header)."""
-    runs = [dict(group=g, command=cmd, mask=mask, boxes=list(boxes), target=None)
-            for g, cmd, mask, *boxes in macro_rows("launch_runs.def", "KELVOR_REFUSES")]
-    for g, cmd, mask, target, delay, affinity, level, *boxes in macro_rows(
-            "launch_runs.def", "KELVOR_LAUNCHES"):
-        runs.append(dict(group=g, command=cmd, mask=mask, boxes=list(boxes), target=target,
-                         delay=delay, affinity=affinity, level=level))
-    return runs
+    """The rows of tests/data/launch_runs.def with a command line, as dicts (see the
+    file's header); command is the name and the argument text joined."""
+    runs = []
+    for macro, keys in (("KELVOR_REFUSES", "group name arg mask"),
+                        ("KELVOR_LAUNCHES", "group name arg mask target delay affinity level")):
+        keys = keys.split()
+        runs += [{"target": None, **dict(zip(keys, row)), "boxes": list(row[len(keys):])}
+                 for row in macro_rows("launch_runs.def", macro)]
+    return [dict(run, command=run["name"] + run["arg"]) for run in runs
+            if run["name"] != "nullptr"]
 
 
 RUNS = launch_runs()

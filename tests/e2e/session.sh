@@ -3,36 +3,45 @@
 # session of the e2e suite as a CTest fixture. "start" creates it in <dir>
 # (replacing a leftover one) with a 32-bit or a 64-bit (WoW64) prefix, has Wine
 # trace kelvor's MessageBoxA calls for runs that ask for a relay trace, and starts
-# the box reader that serves every run of the session (it also keeps Wine's
-# desktop process alive: a new one makes the next window wait ten seconds); Xvfb,
-# the wineserver and the reader run on for the test cases. "stop" ends exactly
-# those and removes <dir>.
-set -u
+# the box reader that serves every run of the session (its pid in
+# <dir>/box_reader.pid; it also keeps Wine's desktop process alive, whose restart
+# would make the next window wait ten seconds). A start that fails part way stops
+# what it started. "stop" ends the reader, the wineserver and Xvfb, and removes <dir>.
+set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine_session.sh"
-action=$1
-dir=$2
+action=${1:-}
+dir=${2:-}
 case $action in
     start)
         if [ -d "$dir" ]; then
-            wine_session_attach "$dir" 2>/dev/null && wine_session_stop
+            if wine_session_attach "$dir" 2>/dev/null; then wine_session_stop || true; fi
             rm -rf "$dir"
         fi
+        trap '[ $? -eq 0 ] || { echo "session.sh: start failed" >&2; wine_session_stop || :; }' EXIT
+        # The session's functions run without errexit (they check what they need).
         KELVOR_WINE_ARCH=$3 wine_session_start "$dir" || exit 1
         wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d user32.MessageBoxA \
-            /f </dev/null >/dev/null 2>&1 || exit 1
+            /f </dev/null >/dev/null 2>&1
         caption=$(python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import textdata
 sys.stdout.write(textdata.facts()["caption"].decode())' "$here/..")
+        # Up to 2,000,000,000 boxes within 4,000,000,000 ms (46 days): the session's life.
         wine "$4" "$caption" "$(wine_path "$dir/boxes.txt")" 2000000000 4000000000 \
             </dev/null >/dev/null 2>&1 &
+        reader=$!
+        echo "$reader" >"$dir/box_reader.pid"
         # The reader is looking once it has written its ready line.
-        timeout 30 bash -c 'until grep -qs "^ready" "$1"; do sleep 0.05; done' _ "$dir/boxes.txt" ||
-            exit 1
-        echo "Wine session ($3) in $dir on display $DISPLAY"
+        timeout 30 bash -c 'until grep -qs "^ready" "$1"; do sleep 0.05; done' _ "$dir/boxes.txt"
+        echo "Wine session ($3) in $dir on display $DISPLAY, box reader pid $reader"
         ;;
     stop)
         if wine_session_attach "$dir"; then
-            wine_session_stop
+            # The reader first (only while that pid is still a wine process), then the session.
+            reader=$(cat "$dir/box_reader.pid" 2>/dev/null || true)
+            if [ -n "$reader" ] && grep -qs wine "/proc/$reader/cmdline"; then
+                kill "$reader" 2>/dev/null || true
+            fi
+            wine_session_stop || true
         fi
         rm -rf "$dir"
         ;;

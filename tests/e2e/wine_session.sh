@@ -1,49 +1,30 @@
 # wine_session.sh: a private Wine session (own Xvfb display, own prefix, own
-# wineserver) for running Windows programs in tests, benchmarks and demos.
-#
-# Use it from bash:
+# wineserver) for running Windows programs in tests, benchmarks and demos. From bash:
 #
 #   source tests/e2e/wine_session.sh
 #   wine_session_start            # or: wine_session_start /some/dir
 #   trap wine_session_stop EXIT
 #   wine "$(wine_path build/mingw-i686/kelvor.exe)" 1 3 0 notepad
 #
-# wine_session_start [<dir>] makes <dir> (default: a new directory from mktemp -d),
-# starts an Xvfb of its own there on a free display number (Xvfb -displayfd picks
-# it), creates a fresh prefix <dir>/prefix without any prompt (no Mono or Gecko
-# installers), 32-bit unless KELVOR_WINE_ARCH=win64 asks for a 64-bit (WoW64) one,
-# where 32-bit programs run beside 64-bit ones as on 64-bit Windows, and starts a
-# persistent wineserver for that prefix with DISPLAY set, so that message boxes
-# have a display to appear on. Its environment is written once, to <dir>/env
-# (NAME=value lines), and exported:
+# wine_session_start [<dir>] makes <dir> (default: a new one from mktemp -d), starts
+# its own Xvfb on a free display (Xvfb -displayfd picks it), creates a fresh prefix
+# <dir>/prefix without prompts (no Mono or Gecko installers), 32-bit unless
+# KELVOR_WINE_ARCH=win64 asks for a 64-bit (WoW64) one, and starts a persistent
+# wineserver for it with DISPLAY set, so message boxes have a display. It writes
+# its environment to <dir>/env (NAME=value lines: DISPLAY, WINEPREFIX, WINEARCH,
+# WINEDEBUG=-all, WINEDLLOVERRIDES="mscoree,mshtml=") and exports it, with
+# KELVOR_WINE_DIR=<dir>. Wine manages its windows itself (X11 Driver "Managed"
+# off): without a window manager, hiding each one would wait two seconds for one.
 #
-#   DISPLAY           the private Xvfb display, e.g. :5
-#   WINEPREFIX        <dir>/prefix
-#   WINEARCH          win32 or win64
-#   WINEDEBUG=-all  WINEDLLOVERRIDES="mscoree,mshtml="
-#   KELVOR_WINE       the wine loader to run programs with ("wine")
+# wine_session_stop ends only what wine_session_start started (this prefix's
+# wineserver, this Xvfb by its pid) and removes the directory unless
+# KELVOR_WINE_KEEP=1 or the caller gave it. wine_session_attach <dir> takes the
+# environment of a session another process started in <dir>, to use or stop it.
+# wine_path <path> prints the path's Windows form on Wine's Z: drive.
 #
-# and KELVOR_WINE_DIR, the session directory (Xvfb log, prefix, scratch files).
-# There is no window manager on the display: Wine manages its windows itself
-# (X11 Driver "Managed" off), else hiding each one waits two seconds for a
-# window manager that never answers.
-#
-# wine_session_stop ends only what wine_session_start started: the wineserver of
-# this prefix (wineserver -k with this WINEPREFIX) and this Xvfb (by its pid). It
-# removes the session directory unless KELVOR_WINE_KEEP=1 or the directory was
-# given by the caller.
-#
-# wine_session_attach <dir> takes the environment of a session that another
-# process started in <dir>, so this one can use it or stop it.
-#
-# wine_path <unix path> prints the Windows form of an absolute or relative path on
-# Wine's Z: drive (Z:\tmp\x\probe.txt).
-#
-# Wine's 32-bit part is a 32-bit Linux program; on machines that cannot run those,
-# scripts/install-deps.sh sets up QEMU's emulator first.
-#
-# Environment read: KELVOR_WINE_START_TIMEOUT (seconds for prefix creation, default 600),
-# KELVOR_WINE_ARCH (win32, the default, or win64).
+# Wine's 32-bit part is a 32-bit Linux program; where those cannot run,
+# scripts/install-deps.sh sets up QEMU's emulator first. Environment read:
+# KELVOR_WINE_START_TIMEOUT (seconds for prefix creation, default 600), KELVOR_WINE_ARCH.
 
 _wine_session_log() {
     echo "wine_session: $*" >&2
@@ -108,7 +89,7 @@ wine_session_start() {
         return 1
     fi
     printf '%s\n' "DISPLAY=:$display" "WINEPREFIX=$dir/prefix" "WINEARCH=$arch" WINEDEBUG=-all \
-        "WINEDLLOVERRIDES=mscoree,mshtml=" KELVOR_WINE=wine >"$dir/env"
+        "WINEDLLOVERRIDES=mscoree,mshtml=" >"$dir/env"
     _wine_session_load "$dir"
 
     # The server needs the prefix directory; wineboot fills it in.

@@ -32,6 +32,7 @@
 // After windows.h, which it needs.
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -46,29 +47,19 @@ std::string Escape(const char* text, int length, bool spaceAsHex = false) {
     char hex[8];
     for (int i = 0; i < length; ++i) {
         const unsigned char byte = static_cast<unsigned char>(text[i]);
-        switch (byte) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '|':
-                out += "\\|";
-                break;
-            default:
-                if (byte >= 0x20 && byte < 0x7f && !(spaceAsHex && byte == ' ')) {
-                    out += static_cast<char>(byte);
-                } else {
-                    snprintf(hex, sizeof hex, "\\x%02x", byte);
-                    out += hex;
-                }
+        const char* named = byte == '\\'   ? "\\\\"
+                            : byte == '\n' ? "\\n"
+                            : byte == '\t' ? "\\t"
+                            : byte == '\r' ? "\\r"
+                            : byte == '|'  ? "\\|"
+                                           : nullptr;
+        if (named != nullptr) {
+            out += named;
+        } else if (byte >= 0x20 && byte < 0x7f && !(spaceAsHex && byte == ' ')) {
+            out += static_cast<char>(byte);
+        } else {
+            snprintf(hex, sizeof hex, "\\x%02x", byte);
+            out += hex;
         }
     }
     return out;
@@ -168,8 +159,8 @@ int main(int argc, char** argv) {
         return 3;
     }
     const int wanted = atoi(argv[3]);
-    const DWORD timeoutMs = static_cast<DWORD>(atol(argv[4]));
-    const DWORD holdMs = argc > 5 ? static_cast<DWORD>(atol(argv[5])) : 0;
+    const DWORD timeoutMs = strtoul(argv[4], nullptr, 10);
+    const DWORD holdMs = argc > 5 ? strtoul(argv[5], nullptr, 10) : 0;
     const DWORD started = GetTickCount();
 
     fputs("format kelvor-boxes 2\nready\n", out);
@@ -184,11 +175,7 @@ int main(int argc, char** argv) {
         EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&state));
         bool any = false;
         for (HWND box : state.found) {
-            bool known = false;
-            for (HWND old : seen) {
-                known = known || old == box;
-            }
-            if (known) {
+            if (std::find(seen.begin(), seen.end(), box) != seen.end()) {
                 continue;
             }
             any = true;

@@ -1,4 +1,6 @@
-// raw_runner.exe: starts a program with an exact, byte-for-byte command line.
+// raw_runner.exe: starts a program with an exact, byte-for-byte command line,
+// waits for it and keeps the clock: the e2e suite runs kelvor through it, and the
+// launch benchmark (bench/windows/launch_trials.py) each of its trials.
 //
 //   raw_runner.exe <result file> <exe path> <@file | u@file> <timeout ms>
 //
@@ -28,7 +30,8 @@
 //   exit_code <decimal>                 (it ended by itself), or
 //   killed_after_timeout <ms>           (it was still running and was ended), or
 //   create_failed <GetLastError value>
-//   elapsed_ms <ms from launch_qpc until it ended or was ended>
+//   elapsed_ms <ms from launch_qpc until it ended or was ended, 3 decimals>
+//   done_qpc <QueryPerformanceCounter once the job's processes have ended>
 // Exit code of the runner: 0 when the program ended by itself, 1 after a timeout,
 // 2 on bad arguments, 3 when the program could not be started.
 #include <windows.h>
@@ -38,22 +41,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
 
 bool ReadWholeFile(const char* path, std::string* contents) {
-    FILE* in = fopen(path, "rb");
-    if (in == nullptr) {
-        return false;
-    }
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = fread(buffer, 1, sizeof buffer, in)) > 0) {
-        contents->append(buffer, got);
-    }
-    fclose(in);
-    return true;
+    std::ifstream in(path, std::ios::binary);
+    contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return in.is_open();
 }
 
 bool Utf8ToWide(const std::string& utf8, std::wstring* wide) {
@@ -181,8 +178,12 @@ int main(int argc, char** argv) {
                                                     &accounting, sizeof accounting, nullptr)) {
         fprintf(out, "job_processes %lu\n", accounting.TotalProcesses);
     }
-    fprintf(out, "elapsed_ms %lld\n",
-            static_cast<long long>((ended.QuadPart - launch.QuadPart) * 1000 / frequency.QuadPart));
+    LARGE_INTEGER done;
+    QueryPerformanceCounter(&done);
+    fprintf(out, "elapsed_ms %.3f\ndone_qpc %lld\n",
+            static_cast<double>(ended.QuadPart - launch.QuadPart) * 1000.0 /
+                static_cast<double>(frequency.QuadPart),
+            static_cast<long long>(done.QuadPart));
     fclose(out);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
