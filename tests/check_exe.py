@@ -37,11 +37,10 @@ SUPPORTED_OS = {  # Vista, 7, 8, 8.1, 10 and 11
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 
 # Element path below <assembly>, attribute (None: the text) and the value it must have.
+LEVEL = "/".join(ASM_V3 + tag for tag in ("trustInfo", "security", "requestedPrivileges",
+                                          "requestedExecutionLevel"))
 MANIFEST_SETTINGS = [
-    (f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges/"
-     f"{ASM_V3}requestedExecutionLevel", "level", "asInvoker"),
-    (f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges/"
-     f"{ASM_V3}requestedExecutionLevel", "uiAccess", "false"),
+    (LEVEL, "level", "asInvoker"), (LEVEL, "uiAccess", "false"),
     (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2019}activeCodePage", None, "UTF-8"),
     (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2005}dpiAware", None, "true/pm"),
     (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2016}dpiAwareness", None,
