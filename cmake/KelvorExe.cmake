@@ -53,13 +53,15 @@ kelvor_add_exe(kelvor)
 
 # What Windows reads from the exe (header flags, imports, manifest, version
 # resource) is checked on every build: Wine starts exes that Windows refuses.
-# So is the size, but for Clang's larger code only printed.
-# A build on Windows without Python makes the exe without the check.
+# So is the size, but for Clang's larger code only printed. The check reads the exe
+# with pefile (Debian's python3-pefile), which only the system Python sees, so
+# /usr/bin comes first. A build on Windows without Python makes the exe without it.
 enable_testing()
-find_program(KELVOR_PYTHON3 python3)
-if(KELVOR_PYTHON3 OR NOT CMAKE_HOST_WIN32)
+find_program(KELVOR_SYSTEM_PYTHON3 python3 HINTS /usr/bin)
+if(KELVOR_SYSTEM_PYTHON3 OR NOT CMAKE_HOST_WIN32)
     add_test(NAME exe_check
-        COMMAND ${KELVOR_PYTHON3} ${PROJECT_SOURCE_DIR}/tests/check_exe.py $<TARGET_FILE:kelvor>
+        COMMAND ${KELVOR_SYSTEM_PYTHON3} ${PROJECT_SOURCE_DIR}/tests/check_exe.py
+                $<TARGET_FILE:kelvor>
                 --license ${PROJECT_SOURCE_DIR}/LICENSE --imports KERNEL32.dll
                 --compiler ${CMAKE_CXX_COMPILER_ID})
     set_tests_properties(exe_check PROPERTIES LABELS exe)

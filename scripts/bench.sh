@@ -83,9 +83,9 @@ if [[ "${KELVOR_BENCH_SKIP_WINE:-0}" != 1 ]]; then
     fi
 fi
 
-# --- report (sizes read from the exes themselves) -----------------------------
+# --- report (sizes read from the exes with pefile, which /usr/bin/python3 sees) -
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
-python3 bench/report.py --exe "$mingw/kelvor.exe" --crt-exe "$mingw/bench/windows/kelvor_crt.exe" \
+/usr/bin/python3 bench/report.py --exe "$mingw/kelvor.exe" --crt-exe "$mingw/bench/windows/kelvor_crt.exe" \
     --reader "$out/reader.json" "${launch_args[@]}" --out docs/BENCHMARKS.md --machine \
     "nproc=$(nproc)" "cpu=${cpu:-unknown}" "kernel=$(uname -srm)" "wine=$wine_version" \
     "ia32=$ia32" "load=$load" \

@@ -20,6 +20,8 @@ import struct
 import sys
 import xml.etree.ElementTree as ET
 
+import pefile  # Debian's python3-pefile: run with /usr/bin/python3
+
 from textdata import facts
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
@@ -35,11 +37,10 @@ SUPPORTED_OS = {  # Vista, 7, 8, 8.1, 10 and 11
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 
 # Element path below <assembly>, attribute (None: the text) and the value it must have.
+LEVEL = "/".join(ASM_V3 + tag for tag in ("trustInfo", "security", "requestedPrivileges",
+                                          "requestedExecutionLevel"))
 MANIFEST_SETTINGS = [
-    (f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges/"
-     f"{ASM_V3}requestedExecutionLevel", "level", "asInvoker"),
-    (f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges/"
-     f"{ASM_V3}requestedExecutionLevel", "uiAccess", "false"),
+    (LEVEL, "level", "asInvoker"), (LEVEL, "uiAccess", "false"),
     (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2019}activeCodePage", None, "UTF-8"),
     (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2005}dpiAware", None, "true/pm"),
     (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2016}dpiAwareness", None,
@@ -50,8 +51,7 @@ MANIFEST_SETTINGS = [
                         ("publicKeyToken", "6595b64144ccf1df"), ("language", "*")]]
 
 SIZE_LIMIT = 7168  # the GCC build, resources included; bench/report.py reports against it
-IMAGE_DLLCHARACTERISTICS = {"DYNAMIC_BASE": 0x40, "NX_COMPAT": 0x100, "NO_SEH": 0x400,
-                            "TERMINAL_SERVER_AWARE": 0x8000}
+DLL_CHARACTERISTICS = ["DYNAMIC_BASE", "NX_COMPAT", "NO_SEH", "TERMINAL_SERVER_AWARE"]
 faults = []
 
 
@@ -61,62 +61,17 @@ def expect(ok, what):
     return ok
 
 
-class Image:
-    def __init__(self, data):
-        self.data = data
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        expect(data[:2] == b"MZ" and data[pe:pe + 4] == b"PE\0\0", "not a PE file")
-        (self.machine, sections, _, _, _, optional_size,
-         self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
-        optional = pe + 24
-        self.magic = struct.unpack_from("<H", data, optional)[0]
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
-        self.directories = [struct.unpack_from("<II", data, optional + 96 + 8 * i)
-                            for i in range(16)]
-        table = optional + optional_size
-        self.sections = [struct.unpack_from("<8sIIII", data, table + 40 * i)
-                         for i in range(sections)]
+def imports(pe):
+    return [entry.dll.decode("ascii") for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
 
-    def offset(self, rva):
-        for _, virtual_size, address, raw_size, raw_offset in self.sections:
-            if address <= rva < address + max(virtual_size, raw_size):
-                return raw_offset + rva - address
-        raise ValueError(f"RVA 0x{rva:x} lies in no section")
 
-    def at(self, rva, size):
-        start = self.offset(rva)
-        return self.data[start:start + size]
-
-    def text(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
-
-    def imports(self):
-        rva, _ = self.directories[1]
-        names = []
-        while rva and any(self.at(rva, 20)):
-            names.append(self.text(struct.unpack("<5I", self.at(rva, 20))[3]))
-            rva += 20
-        return names
-
-    def resources(self):
-        """{(type, name, language): bytes} of the resource tree (numeric ids only)."""
-        root, _ = self.directories[2]
-        found = {}
-
-        def walk(offset, path):
-            named, numbered = struct.unpack("<HH", self.at(root + offset + 12, 4))
-            for i in range(named + numbered):
-                ident, target = struct.unpack("<II", self.at(root + offset + 16 + 8 * i, 8))
-                if target & 0x80000000:
-                    walk(target & 0x7FFFFFFF, path + (ident,))
-                else:
-                    data_rva, size = struct.unpack("<II", self.at(root + target, 8))
-                    found[path + (ident,)] = self.at(data_rva, size)
-
-        if root:
-            walk(0, ())
-        return found
+def resources(pe):
+    """{(type, name, language): bytes} of the resource tree (a named level's id is None)."""
+    root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    return {(kind.id, name.id, language.id):
+            pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+            for kind in (root.entries if root else []) for name in kind.directory.entries
+            for language in name.directory.entries}
 
 
 def check_manifest(manifest, version):
@@ -147,49 +102,41 @@ def check_manifest(manifest, version):
         expect(got == value, f"manifest {path} {attribute or 'text'}: {got!r}, want {value!r}")
 
 
-def version_blocks(data, offset=0, end=None):
-    """The children of a VS_VERSIONINFO-style block: (key, value bytes, children)."""
-    end = len(data) if end is None else end
-    blocks = []
-    while offset + 6 <= end:
-        length, value_length, kind = struct.unpack_from("<HHH", data, offset)
-        if length == 0:
-            break
-        key_end = offset + 6
-        while data[key_end:key_end + 2] != b"\0\0":
-            key_end += 2
-        key = data[offset + 6:key_end].decode("utf-16-le")
-        value_start = (key_end + 2 + 3) & ~3
-        value_size = value_length * 2 if kind == 1 else value_length
-        value = data[value_start:value_start + value_size]
-        children = version_blocks(data, (value_start + value_size + 3) & ~3, offset + length)
-        blocks.append((key, value, children))
-        offset = (offset + length + 3) & ~3
-    return blocks
-
-
-def check_version_info(info, version, copyright_line):
-    (key, fixed, children), = version_blocks(info)
-    expect(key == "VS_VERSION_INFO", f"version resource key {key!r}")
+def check_version_info(pe, info, version, copyright_line):
+    """pefile finds the blocks; each string is then taken as its own header sizes it,
+    so text hidden after a NUL still shows."""
+    if not expect(len(getattr(pe, "VS_VERSIONINFO", [])) == 1, "no VS_VERSION_INFO block"):
+        return
+    expect(not info[pe.VS_VERSIONINFO[0].Length:].strip(b"\0"), "data after VS_VERSION_INFO")
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    expect(fixed.Signature == 0xFEEF04BD, "no VS_FIXEDFILEINFO")
     major, minor = (int(part) for part in version.split("."))
-    numbers = struct.unpack_from("<13I", fixed)
-    expect(numbers[0] == 0xFEEF04BD, "no VS_FIXEDFILEINFO")
-    expect(numbers[2:6] == ((major << 16) | minor, 0, (major << 16) | minor, 0),
-           f"FILEVERSION/PRODUCTVERSION words {[hex(n) for n in numbers[2:6]]}")
-    expect(numbers[8:10] == (0x40004, 1), "not VOS_NT_WINDOWS32 / VFT_APP")
-    blocks = {key: kids for key, _, kids in children}
-    tables = {key: kids for key, _, kids in blocks.get("StringFileInfo", [])}
-    strings = {key: value.decode("utf-16-le").rstrip("\0")
-               for key, value, _ in tables.get("040904B0", [])}
+    words = (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS,
+             fixed.ProductVersionLS)
+    expect(words == ((major << 16) | minor, 0, (major << 16) | minor, 0),
+           f"FILEVERSION/PRODUCTVERSION words {[hex(n) for n in words]}")
+    expect((fixed.FileOS, fixed.FileType) == (0x40004, 1), "not VOS_NT_WINDOWS32 / VFT_APP")
+    blocks = {block.Key: block for block in pe.FileInfo[0]}
+    tables = {table.LangID: table.entries_offsets
+              for table in getattr(blocks.get(b"StringFileInfo"), "StringTable", [])}
+    strings = {}
+    for key, (key_at, value_at) in tables.get(b"040904B0", {}).items():
+        _, size, kind = struct.unpack_from("<HHH", pe.__data__, key_at - 6)
+        value = pe.__data__[value_at:value_at + (2 if kind == 1 else 1) * size]
+        strings[key.decode()] = value.decode("utf-16-le").rstrip("\0")
     description = strings.pop("FileDescription", "")
     expect(description and "\n" not in description, "FileDescription: one short line")
     want = {"CompanyName": "The kelvor developers", "ProductName": "kelvor",
             "InternalName": "kelvor", "FileVersion": version, "ProductVersion": version,
             "OriginalFilename": "kelvor.exe", "LegalCopyright": copyright_line}
     expect(strings == want, f"version strings {strings}, want {want}")
-    translation = [value for key, value, _ in blocks.get("VarFileInfo", [])
-                   if key == "Translation"]
-    expect(translation == [struct.pack("<HH", 0x409, 1200)], f"Translation {translation}")
+    var_info = blocks.get(b"VarFileInfo")
+    variables = getattr(var_info, "Var", [])
+    translation = [(getattr(var, "entry", None), var.ValueLength) for var in variables]
+    # pefile reads the first Var only: it must also be the block's last.
+    expect(translation == [({b"Translation": "0x0409 0x04b0"}, 4)] and
+           var_info.get_file_offset() + var_info.Length ==
+           variables[0].get_file_offset() + variables[0].Length, f"Translation {translation}")
 
 
 def main():
@@ -201,38 +148,48 @@ def main():
     args = parser.parse_args()
     version = facts()["release"].decode("ascii")
     data = open(args.exe, "rb").read()
-    image = Image(data)
+    try:
+        pe = pefile.PE(data=data)
+    except pefile.PEFormatError as error:
+        print(f"check_exe: not a PE file: {error}")
+        return 1
     limited = args.compiler != "Clang"
     expect(len(data) <= SIZE_LIMIT or not limited,
            f"{args.exe} is {len(data):,} bytes, over the limit of {SIZE_LIMIT:,}")
 
-    expect(image.machine == 0x14C and image.magic == 0x10B, "not a 32-bit (PE32, i386) image")
-    expect(image.subsystem == 2, f"subsystem {image.subsystem}, want 2 (Windows GUI)")
-    for name, bit in IMAGE_DLLCHARACTERISTICS.items():
-        expect(image.dll_characteristics & bit, f"DllCharacteristics lacks {name}")
-    expect(not image.characteristics & 1 and image.directories[5][1] > 0,
+    expect(pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"] and
+           pe.OPTIONAL_HEADER.Magic == pefile.OPTIONAL_HEADER_MAGIC_PE,
+           "not a 32-bit (PE32, i386) image")
+    subsystem = pe.OPTIONAL_HEADER.Subsystem
+    expect(subsystem == 2, f"subsystem {subsystem}, want 2 (Windows GUI)")
+    for name in DLL_CHARACTERISTICS:
+        expect(pe.OPTIONAL_HEADER.DllCharacteristics &
+               pefile.DLL_CHARACTERISTICS["IMAGE_DLLCHARACTERISTICS_" + name],
+               f"DllCharacteristics lacks {name}")
+    expect(not pe.FILE_HEADER.IMAGE_FILE_RELOCS_STRIPPED and
+           pe.OPTIONAL_HEADER.DATA_DIRECTORY[5].Size > 0,
            "no base relocations: ASLR could not move the image")
-    imports = image.imports()
-    expect(sorted(name.upper() for name in imports) ==
-           sorted(name.upper() for name in args.imports.split(",")), f"imports {imports}")
+    names = imports(pe)
+    expect(sorted(name.upper() for name in names) ==
+           sorted(name.upper() for name in args.imports.split(",")), f"imports {names}")
 
-    resources = image.resources()
-    manifests = {key: value for key, value in resources.items() if key[0] == 24}
+    found = resources(pe)
+    manifests = {key: value for key, value in found.items() if key[0] == 24}
     if expect(list(manifests) and [key[:2] for key in manifests] == [(24, 1)],
               f"manifests {list(manifests)}, want one of type 24, id 1"):
         check_manifest(next(iter(manifests.values())), version)
-    infos = [value for key, value in resources.items() if key[:2] == (16, 1)]
+    infos = [value for key, value in found.items() if key[:2] == (16, 1)]
     copyright_line = next(line.strip() for line in open(args.license)
                           if line.startswith("Copyright"))
     if expect(len(infos) == 1, f"{len(infos)} version resources, want 1"):
-        check_version_info(infos[0], version, copyright_line)
+        check_version_info(pe, infos[0], version, copyright_line)
 
     for fault in faults:
         print(f"check_exe: {fault}")
     if not faults:
         print(f"check_exe: {args.exe}: {len(data):,} bytes (limit {SIZE_LIMIT:,}"
               f"{'' if limited else ', not applied to Clang builds'}), imports "
-              f"{', '.join(imports)}, manifest and version {version} as expected")
+              f"{', '.join(names)}, manifest and version {version} as expected")
     return 1 if faults else 0
 
 

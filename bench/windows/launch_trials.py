@@ -31,8 +31,8 @@ def trial(folder: Path, exe: str, command_line: str):
     """One start through the runner: the times the runner and the target read, or
     why there are none."""
     run_file, record_file = folder / "run.txt", folder / "target.bin"
-    run_file.unlink(missing_ok=True)
-    record_file.unlink(missing_ok=True)
+    for stale in (run_file, record_file):
+        stale.unlink(missing_ok=True)
     (folder / "cmdline.bin").write_bytes(command_line.encode())
     subprocess.run(["wine", folder / "raw_runner.exe", wine_path(run_file), exe,
                     "@" + wine_path(folder / "cmdline.bin"), str(WAIT_LIMIT_MS)],
@@ -62,21 +62,19 @@ def main():
              "start": (cmd, f"cmd.exe /c start /affinity 1 /normal {target} l"),
              "direct": (target, f"{target} l")}
     results = {"launch": {c: [] for c in cases}, "delay": {d: [] for d in DELAYS}, "fails": []}
+    # (name, exe, command line, the list its times go to: None for a warm-up round)
+    runs = [(f"launch {case} round {r}", exe, command_line,
+             results["launch"][case] if r >= WARM_UP_ROUNDS else None)
+            for r in range(WARM_UP_ROUNDS + rounds) for case, (exe, command_line) in cases.items()]
+    runs += [(f"delay {delay} trial {i}", kelvor, f"kelvor.exe 1 3 {delay} {target} w",
+              results["delay"][delay]) for i in range(delay_trials) for delay in DELAYS]
     try:
-        for round in range(WARM_UP_ROUNDS + rounds):
-            for case, (exe, command_line) in cases.items():
-                t = trial(folder, exe, command_line)
-                if isinstance(t, str):
-                    results["fails"].append(f"launch {case} round {round}: {t}")
-                elif round >= WARM_UP_ROUNDS:
-                    results["launch"][case].append(t)
-        for i in range(delay_trials):
-            for delay in DELAYS:
-                t = trial(folder, kelvor, f"kelvor.exe 1 3 {delay} {target} w")
-                if isinstance(t, str):
-                    results["fails"].append(f"delay {delay} trial {i}: {t}")
-                else:
-                    results["delay"][delay].append(t)
+        for name, exe, command_line, times in runs:
+            t = trial(folder, exe, command_line)
+            if isinstance(t, str):
+                results["fails"].append(f"{name}: {t}")
+            elif times is not None:
+                times.append(t)
     finally:
         Path(out).write_text(json.dumps(results, indent=1))
     return 1 if results["fails"] else 0
