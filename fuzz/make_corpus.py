@@ -70,13 +70,12 @@ def main() -> None:
     write("launch", runs)
 
     # Messages: kind, flags, filler length, filler byte, detail.
-    messages = []
-    for kind in (-1, 0, 1, 2, 3, 4, 5, 7, 0x7FFFFFFF, -0x80000000):
-        messages.append(struct.pack("<iBHB", kind, 2, 0, 0))
-        messages.append(struct.pack("<iBHB", kind, 0, 0, 0) + b"notepad x.txt")
-    messages.append(struct.pack("<iBHB", 5, 0, 0, 0))
-    for length in (4045, 4046, 4047, 32768, 65535):
-        messages.append(struct.pack("<iBHB", 5, 1, length, ord("a")) + b'"C:\\x" ')
+    messages = [struct.pack("<iBHB", kind, flags, 0, 0) + detail
+                for kind in (-1, 0, 1, 2, 3, 4, 5, 7, 0x7FFFFFFF, -0x80000000)
+                for flags, detail in ((2, b""), (0, b"notepad x.txt"))]
+    messages += [struct.pack("<iBHB", 5, 0, 0, 0)] + [
+        struct.pack("<iBHB", 5, 1, length, ord("a")) + b'"C:\\x" '
+        for length in (4045, 4046, 4047, 32768, 65535)]
     write("messages", messages)
 
 

@@ -1,18 +1,9 @@
 #!/usr/bin/env bash
-# screenshots.sh: regenerates docs/box-*.png, each message box of kelvor as Wine
-# draws it.
-#
-# Builds kelvor.exe, the test build whose system-mask query fails, and the box
-# reader in a build directory of its own ($KELVOR_SCREENSHOTS_BUILD, default
-# build/screenshots); starts a private Wine session (tests/e2e/wine_session.sh)
-# with Wine's own fonts, Wine drawing its own window frames and message boxes as
-# wide as their text; then for each box runs kelvor, lets the box reader hold the
-# box open, makes it the active window, photographs the Xvfb screen with
-# ImageMagick's import and crops the picture to the box's window rectangle (Wine's
-# screen coordinates are the X root window's here). Installs what it needs when
-# missing (scripts/install-deps.sh), for the pictures Wine's fonts (fonts-wine),
-# xdotool, xwininfo (x11-utils) and ImageMagick. Any step that fails ends it with
-# a message.
+# screenshots.sh: regenerates docs/box-*.png, each message box of kelvor as Wine draws it:
+# in a private Wine session, for each box it runs kelvor while the box reader holds the box
+# open, and photographs the box's window rectangle on the Xvfb screen. It builds in
+# $KELVOR_SCREENSHOTS_BUILD (default build/screenshots), installs what it needs when
+# missing, and ends with a message at any step that fails.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

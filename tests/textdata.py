@@ -12,30 +12,17 @@ from pathlib import Path
 
 DATA = Path(__file__).resolve().parent / "data"
 
-_SIMPLE = {"\\": 0x5C, "t": 9, "n": 10, "v": 11, "f": 12, "r": 13, '"': 0x22, "|": 0x7C}
+_SIMPLE = {b"\\": 0x5C, b"t": 9, b"n": 10, b"v": 11, b"f": 12, b"r": 13, b'"': 0x22, b"|": 0x7C}
+_ESCAPE = re.compile(rb'\\(x[0-9A-Fa-f]{2}|[\\tnvfr"|])?')
 
 
 def unescape(text: str) -> bytes:
     """The bytes an escaped text stands for."""
-    out = bytearray()
-    raw = text.encode("latin-1")
-    i = 0
-    while i < len(raw):
-        b = raw[i]
-        if b != 0x5C:
-            out.append(b)
-            i += 1
-            continue
-        c = chr(raw[i + 1]) if i + 1 < len(raw) else ""
-        if c in _SIMPLE:
-            out.append(_SIMPLE[c])
-            i += 2
-        elif c == "x" and re.fullmatch(rb"[0-9A-Fa-f]{2}", raw[i + 2:i + 4]):
-            out.append(int(raw[i + 2:i + 4], 16))
-            i += 4
-        else:
+    def byte(m):
+        if m[1] is None:
             raise ValueError(f"malformed escape in {text!r}")
-    return bytes(out)
+        return bytes([_SIMPLE.get(m[1]) or int(m[1][1:], 16)])
+    return _ESCAPE.sub(byte, text.encode("latin-1"))
 
 
 def table_rows(path: Path) -> list[tuple[int, list[str]]]:

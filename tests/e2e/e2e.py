@@ -1,24 +1,16 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the real kelvor.exe under Wine.
-
-Each case starts kelvor through raw_runner.exe with an exact raw command line,
-while the session's box_reader.exe reads and closes every message box with
-kelvor's caption, and (where kelvor should start a target) probe.exe is the
-target and reports the command line it got and when its affinity mask and
-priority class changed.
+"""End-to-end tests of the real kelvor.exe under Wine; docs/E2E.md tells how to run them.
 
     e2e.py --build <mingw build dir> --session <session dir> [<group>...]
     e2e.py --list [win32|win64]
 
-The session (Xvfb display, prefix, wineserver and one box reader, which tells
-the boxes of each run by kelvor's process) is one that tests/e2e/session.sh
-started; its environment is <session dir>/env. Most groups run in a 32-bit
-prefix; the groups of WIN64_GROUPS need a 64-bit (WoW64) one. A group runs its
-rows of tests/data/launch_runs.def, then its cases in code below (those whose
-outcome depends on the machine's own system mask, or that need more than a
-row says). Without group names every group of the session's arch runs.
-
-Exit code 0 when every check of the named groups passed, 1 otherwise.
+Each case runs kelvor through raw_runner.exe with an exact raw command line, in a session
+that tests/e2e/session.sh started (its environment in <session dir>/env) whose one
+box_reader.exe reads and closes kelvor's boxes; probe.exe is the target. A group runs its
+rows of tests/data/launch_runs.def, then its cases in CODE below (those that depend on the
+machine's own system mask or need more than a row says). Without group names every group
+of the session's arch runs (WIN64_GROUPS need a 64-bit prefix). Exit code 0 when every
+check passed, 1 otherwise.
 """
 
 import argparse
@@ -206,13 +198,13 @@ class Checks:
             print(f"  FAIL  {name}: {detail}")
         return ok
 
-    def run(self, name: str, r, boxes, started=False, cmdline=None, cmdline_w=None, state=None,
-            unicode=False, system_mask=None):
+    def run(self, name: str, r, boxes, started=False, state=None, system_mask=None,
+            unicode=False, **expected):
         """Everything a run shows: its boxes, in order and byte for byte (with
         `unicode`, their Unicode texts as UTF-8), each with one OK button and asked
-        to stay on top; whether a target started, with these command lines and
-        final (mask, class); and kelvor's exit code 0, or with `started` and no
-        `state`, kelvor still waiting when the runner ended it and nothing set."""
+        to stay on top; whether a target started, and then its checks (target());
+        and kelvor's exit code 0, or with `started` and no `state`, kelvor still
+        waiting when the runner ended it and nothing set."""
         got = [b["textw" if unicode else "text"] for b in r["boxes"]]
         if self.check(f"{name}: {len(boxes)} box(es) with the exact "
                       f"{'Unicode ' if unicode else ''}texts", got == boxes,
@@ -232,20 +224,7 @@ class Checks:
         elif self.check(f"{name}: target started once and watched to the end",
                         jobs == "2" and probe is not None and "end" in probe,
                         f"processes in kelvor's job: {jobs}, files in {r['dir']}"):
-            if cmdline is not None:
-                self.check(f"{name}: target command line", probe["cmdline_hex"] == cmdline,
-                           f"expected {show(cmdline)}, got {show(probe['cmdline_hex'])}")
-            if cmdline_w is not None:
-                self.check(f"{name}: target Unicode command line",
-                           probe["cmdline_w_hex"] == cmdline_w,
-                           f"expected {cmdline_w.decode('utf-8')!r}, "
-                           f"got {probe['cmdline_w_hex'].decode('utf-8', 'replace')!r}")
-            if state is not None:
-                self.check(f"{name}: target ends with mask 0x{state[0]:x} and class "
-                           f"0x{state[1]:x}", final_state(probe) == state,
-                           "got (0x%x, 0x%x)" % final_state(probe))
-                self.check(f"{name}: target's system mask as kelvor's",
-                           int(probe["system_mask"], 16) == system_mask, probe["system_mask"])
+            self.target(name, probe, state, system_mask, **expected)
         if started and state is None:
             self.check(f"{name}: kelvor still waiting after {WAITING_MS // 1000} s (ended by the "
                        "runner), nothing set", r["run"].get("killed_after_timeout") ==
@@ -254,6 +233,20 @@ class Checks:
         else:
             self.check(f"{name}: exit code 0", r["run"].get("exit_code") == "0",
                        f"run result {r['run']} (files in {r['dir']})")
+
+    def target(self, name: str, probe, state=None, system_mask=None, **expected):
+        """What a target that ran to its end recorded: each value of `expected` by its key
+        (cmdline_hex, cmdline_w_hex, cwd_w_hex, bits) and, given a `state`, its final
+        (mask, class) and a system mask of `system_mask`, as kelvor's."""
+        for key, want in expected.items():
+            self.check(f"{name}: target's {key}", probe[key] == want,
+                       f"expected {want!r}, got {probe[key]!r}")
+        if state is not None:
+            self.check(f"{name}: target ends with mask 0x{state[0]:x} and class "
+                       f"0x{state[1]:x}", final_state(probe) == state,
+                       "got (0x%x, 0x%x)" % final_state(probe))
+            self.check(f"{name}: target's system mask as kelvor's",
+                       int(probe["system_mask"], 16) == system_mask, probe["system_mask"])
 
 
 def run_row(s: Session, c: Checks, row):
@@ -272,11 +265,10 @@ def run_row(s: Session, c: Checks, row):
         state = (mask, PRIORITY_CLASS[row["level"]])
     c.run(show(row["command"]), r,
           [launch_failed(target) if b == "launch_failed" else FACTS[b] for b in row["boxes"]],
-          started=launches, cmdline=target, state=state, system_mask=system)
+          started=launches, state=state, system_mask=system, cmdline_hex=target)
     return r
 
 
-# ----------------------------------------------------------------------------
 # Each group's cases beyond its rows; `results` are the (row, result) of its rows.
 
 
@@ -306,8 +298,8 @@ def target_command(s: Session, c: Checks, results):
     r = s.run(b"kelvor.exe 1 3 0 " + rest)
     if r["run"].get("job_processes") == "2":
         print(f"  {name}: Wine started the target")
-        c.run(name, r, [], started=True, cmdline=rest,
-              state=(1 & s.system_mask(), PRIORITY_CLASS[3]), system_mask=s.system_mask())
+        c.run(name, r, [], started=True, state=(1 & s.system_mask(), PRIORITY_CLASS[3]),
+              system_mask=s.system_mask(), cmdline_hex=rest)
     else:
         print(f"  {name}: Wine's CreateProcessA refused the command line")
         c.run(name, r, [launch_failed(rest), FACTS["usage"]])
@@ -318,11 +310,12 @@ def affinity_priority(s: Session, c: Checks, results):
     system = s.system_mask()
     low = system & -system  # the lowest processor the system has
     print(f"  system affinity mask reported by Windows: 0x{system:08x}")
+    target = s.fill(b"TARGET")
     for request, level in ((system, 2), (low << 1 | low, 6)):
-        want = request & system
-        r = s.run(b"kelvor.exe %d %d 0 " % (request, level) + s.fill(b"TARGET"))
+        r = s.run(b"kelvor.exe %d %d 0 " % (request, level) + target)
         c.run(f"affinity {request}, priority {level}", r, [], started=True,
-              cmdline=s.fill(b"TARGET"), state=(want, PRIORITY_CLASS[level]), system_mask=system)
+              state=(request & system, PRIORITY_CLASS[level]), system_mask=system,
+              cmdline_hex=target)
 
 
 def timing(s: Session, c: Checks, results):
@@ -367,11 +360,8 @@ def unicode_cases(s: Session, c: Checks, helper: str, bits: int):
     name = f"Unicode path and arguments, {bits}-bit target"
     rest = f'"{wine_path(target)}" é Ж 東京 "Łódź"'.encode("utf-8")
     r = s.run(b"kelvor.exe 1 5 0 " + rest, unicode=True)
-    c.run(name, r, [], started=True, cmdline_w=rest, state=(1 & system, PRIORITY_CLASS[5]),
-          system_mask=system)
-    if r["probe"]:
-        c.check(f"{name}: target is a {bits}-bit process", r["probe"]["bits"] == str(bits),
-                r["probe"]["bits"])
+    c.run(name, r, [], started=True, state=(1 & system, PRIORITY_CLASS[5]), system_mask=system,
+          cmdline_w_hex=rest, bits=str(bits))
 
     name = "Unicode target that cannot start"
     detail = '"Z:\\Łódź 東京\\nope\\app.exe" Ж'.encode("utf-8")
@@ -392,11 +382,8 @@ def wow64(s: Session, c: Checks, results):
     name = "64-bit target"
     rest = wine_path(s.copy("probe64.exe", s.work)).encode() + b" -x"
     r = s.run(b"kelvor.exe 3 4 0 " + rest)
-    c.run(name, r, [], started=True, cmdline=rest, cmdline_w=rest,
-          state=(3 & system, PRIORITY_CLASS[4]), system_mask=system)
-    if r["probe"]:
-        c.check(f"{name}: target is a 64-bit process", r["probe"]["bits"] == "64",
-                r["probe"]["bits"])
+    c.run(name, r, [], started=True, state=(3 & system, PRIORITY_CLASS[4]), system_mask=system,
+          cmdline_hex=rest, cmdline_w_hex=rest, bits="64")
     unicode_cases(s, c, "probe64.exe", 64)
 
 
@@ -523,14 +510,10 @@ def builder(s: Session, c: Checks, results):
         # kelvor runs detached: the probe's end line says that all is done.
         while "end" not in (parse_keys(result) or {}) and time.monotonic() < deadline:
             time.sleep(0.05)
-        probe = parse_probe(result) if "end" in (parse_keys(result) or {}) else None
-        if not c.check(f"{name}: probe ran to its end", probe is not None, str(r["root"])):
-            continue
-        for key, want in (("cmdline_w_hex", r["seen"]), ("cwd_w_hex", r["folder"].encode())):
-            c.check(f"{name}: probe's {key}", probe[key] == want, f"{want!r}, got {probe[key]!r}")
-        want = (r["state"][0] & system, r["state"][1])
-        c.check(f"{name}: probe ends with mask 0x{want[0]:x} and class 0x{want[1]:x}",
-                final_state(probe) == want, "got (0x%x, 0x%x)" % final_state(probe))
+        if c.check(f"{name}: probe ran to its end", "end" in (parse_keys(result) or {}),
+                   str(r["root"])):
+            c.target(name, parse_probe(result), (r["state"][0] & system, r["state"][1]), system,
+                     cmdline_w_hex=r["seen"], cwd_w_hex=r["folder"].encode())
     with open(s.boxes_file, "rb") as boxes:
         c.check("kelvor showed no box", b"box " not in boxes.read()[seen_boxes:], str(s.boxes_file))
 

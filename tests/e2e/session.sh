@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# session.sh start <dir> <win32|win64> <box_reader.exe> | stop <dir>: a Wine
-# session of the e2e suite as a CTest fixture. "start" creates it in <dir>
-# (replacing a leftover one) with a 32-bit or a 64-bit (WoW64) prefix, has Wine
-# trace kelvor's MessageBoxA calls for runs that ask for a relay trace, and starts
-# the box reader that serves every run of the session (its pid in
-# <dir>/box_reader.pid; it also keeps Wine's desktop process alive, whose restart
-# would make the next window wait ten seconds). A start that fails part way stops
-# what it started. "stop" ends the reader, the wineserver and Xvfb, and removes <dir>.
+# session.sh start <dir> <win32|win64> <box_reader.exe> | stop <dir>: a Wine session of
+# the e2e suite (wine_session.sh) as a CTest fixture. "start" replaces a leftover one in
+# <dir>, has Wine trace kelvor's MessageBoxA calls for runs that ask for a relay trace, and
+# starts the box reader of all the session's runs (its pid in <dir>/box_reader.pid), which
+# also keeps Wine's desktop process alive: its restart makes the next window wait 10 s.
+# "stop" ends the reader and the session, and removes <dir>.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine_session.sh"

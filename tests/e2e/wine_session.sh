@@ -6,25 +6,13 @@
 #   trap wine_session_stop EXIT
 #   wine "$(wine_path build/mingw-i686/kelvor.exe)" 1 3 0 notepad
 #
-# wine_session_start [<dir>] makes <dir> (default: a new one from mktemp -d), starts
-# its own Xvfb on a free display (Xvfb -displayfd picks it), creates a fresh prefix
-# <dir>/prefix without prompts (no Mono or Gecko installers), 32-bit unless
-# KELVOR_WINE_ARCH=win64 asks for a 64-bit (WoW64) one, and starts a persistent
-# wineserver for it with DISPLAY set, so message boxes have a display. It writes
-# its environment to <dir>/env (NAME=value lines: DISPLAY, WINEPREFIX, WINEARCH,
-# WINEDEBUG=-all, WINEDLLOVERRIDES="mscoree,mshtml=") and exports it, with
-# KELVOR_WINE_DIR=<dir>. Wine manages its windows itself (X11 Driver "Managed"
-# off): without a window manager, hiding each one would wait two seconds for one.
-#
-# wine_session_stop ends only what wine_session_start started (this prefix's
-# wineserver, this Xvfb by its pid) and removes the directory unless
-# KELVOR_WINE_KEEP=1 or the caller gave it. wine_session_attach <dir> takes the
-# environment of a session another process started in <dir>, to use or stop it.
-# wine_path <path> prints the path's Windows form on Wine's Z: drive.
-#
-# Wine's 32-bit part is a 32-bit Linux program; where those cannot run,
-# scripts/install-deps.sh sets up QEMU's emulator first. Environment read:
-# KELVOR_WINE_START_TIMEOUT (seconds for prefix creation, default 600), KELVOR_WINE_ARCH.
+# wine_session_start [<dir>] (default: a new one from mktemp -d) starts an Xvfb on a free
+# display, a fresh prefix <dir>/prefix (32-bit unless KELVOR_WINE_ARCH=win64 asks for
+# WoW64; KELVOR_WINE_START_TIMEOUT seconds to make it, default 600) and a persistent
+# wineserver with that DISPLAY; it writes its environment to <dir>/env and exports it.
+# wine_session_stop ends only what wine_session_start started and removes the directory
+# unless KELVOR_WINE_KEEP=1 or the caller gave it. wine_session_attach <dir> takes over a
+# session another process started. wine_path <path> prints a path's Windows form on Z:.
 
 _wine_session_log() {
     echo "wine_session: $*" >&2
@@ -104,6 +92,7 @@ wine_session_start() {
         return 1
     }
     local started=$SECONDS
+    # Wine manages its windows itself: with no window manager, hiding one would wait 2 s.
     if ! timeout "${KELVOR_WINE_START_TIMEOUT:-600}" wine wineboot -i </dev/null >"$dir/wineboot.log" 2>&1 ||
         ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
             </dev/null >>"$dir/wineboot.log" 2>&1; then

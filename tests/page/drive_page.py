@@ -24,17 +24,20 @@ EXAMPLE = dict(topology=(32, 2, 8, 16, 1), cpus="p", priority=5, delay=1000, arg
                kelvor=r"C:\Tools\kelvor.exe", program=r"C:\Program Files (x86)\Some Game\game.exe")
 
 
-def open_page(downloads: Path):
+def open_page(downloads: Path, page: Path = PAGE):
+    """Headless Chromium (as root: no sandbox) on `page` from file://, logging its requests
+    for requests_made(); the check of the release's README.html opens it too."""
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
-    for flag in ("--headless=new", "--no-sandbox", "--window-size=1000,800"):  # root: no sandbox
+    for flag in ("--headless=new", "--no-sandbox", "--window-size=1000,800",
+                 "--disable-background-networking", "--disable-component-update"):
         options.add_argument(flag)
-    options.set_capability("goog:loggingPrefs", {"performance": "ALL"})  # its requests
+    options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
     driver = webdriver.Chrome(service=webdriver.chrome.service.Service("/usr/bin/chromedriver"),
                               options=options)
     driver.execute_cdp_cmd("Page.setDownloadBehavior",
                            {"behavior": "allow", "downloadPath": str(downloads)})
-    driver.get(PAGE.as_uri())
+    driver.get(page.as_uri())
     return driver
 
 

@@ -54,8 +54,8 @@ def release(tree, work, name, must=True, **env):
 
 
 def check_guide(folder):
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
+    sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "page"))
+    import drive_page  # selenium
     text = (guide := folder / "README.html").read_text("utf-8")
     ids, pictures = set(re.findall(r'\sid="([^"]+)"', text)), re.findall(r"<img ", text)
     for tag, target in re.findall(r'<(\w+) [^>]*?\b(?:href|src)="([^"]*)"', text):
@@ -63,28 +63,17 @@ def check_guide(folder):
         if not (web or (target[1:] in ids if target.startswith("#")
                         else "/" not in target and (folder / target).is_file())):
             fault(f"README.html: <{tag}> points outside the zip: {target[:60]}")
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-                 "--disable-component-update", "--disable-sync", "--no-first-run",
-                 f"--user-data-dir={tempfile.mkdtemp(dir=folder.parent)}"):
-        options.add_argument(flag)
-    options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
-    browser = webdriver.Chrome(options=options, service=Service("/usr/bin/chromedriver"))
+    browser = drive_page.open_page(folder.parent, guide)
     try:
-        browser.get(guide.as_uri())
         shown = browser.execute_script(
             "return [...document.images].filter(i => i.complete && i.naturalWidth > 0).length")
-        events = [json.loads(entry["message"])["message"]
-                  for entry in browser.get_log("performance")]
+        urls = drive_page.requests_made(browser)
     finally:
         browser.quit()
     if shown != len(pictures) or shown < 7:
         fault(f"README.html shows {shown} of its {len(pictures)} pictures, 7 expected at least")
-    for event in events:  # what the page asks for; data: and the page itself are no request
-        url, page = event["params"].get("request", {}).get("url", ""), guide.as_uri()
-        if event["method"] == "Network.requestWillBeSent" and url not in ("", page) \
-                and event["params"].get("documentURL") == page and not url.startswith("data:"):
+    for url in urls:  # what the page asks for; data: and the page itself are no request
+        if url != guide.as_uri() and not url.startswith("data:"):
             fault(f"README.html makes a request: {url[:80]}")
 
 

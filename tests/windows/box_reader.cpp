@@ -2,18 +2,14 @@
 //
 //   box_reader.exe <caption> <output file> <count> <timeout ms> [<hold ms>]
 //
-// It looks about every 10 ms for a visible top-level window with exactly this
-// caption (kelvor's, which the caller takes from tests/data/facts.def), records
-// the process that shows it, the box's message text (the static control with id
-// 0xFFFF) read both as ANSI and as Unicode, its screen rectangle, the texts of its
-// buttons and which comctl32.dll the box's process has loaded (the common-controls
-// 6 one from winsxs when the process asked for themed controls), waits <hold ms>
-// (default 0; the screenshot script uses it to photograph the box), then presses
-// OK. A box is complete once it is visible: its dialog fills it in before showing
-// it. The reader ends after <count> boxes (exit code 0) or when <timeout ms> has
-// passed since its start (exit code 1, with what it saw so far). A ready line is
-// written once the reader is looking, so a driver can start kelvor only then; the
-// e2e session runs one reader for all its runs, which tell their boxes by process.
+// About every 10 ms it looks for a visible top-level window with exactly this caption
+// (complete once visible: its dialog fills it in before showing it) and records the
+// process that shows it, the message text (the static control 0xFFFF) as ANSI and as
+// Unicode, its screen rectangle, its buttons' texts and the comctl32.dll its process
+// loaded (the common-controls 6 one from winsxs for themed controls); then it waits
+// <hold ms> (default 0; the screenshots use it) and presses OK. It ends after <count>
+// boxes (exit code 0) or <timeout ms> after its start (exit code 1). Its ready line
+// tells a driver that it is looking.
 //
 // Output format (version 2): plain ASCII, one record per line, flushed at once:
 //   format kelvor-boxes 2

@@ -1,13 +1,9 @@
-// probe.exe: a target program for kelvor that reports what it was given and
-// what was done to it.
-//
-// It records the raw command line it received (the ANSI one and, as UTF-8, the
-// Unicode one), whether it is a 32- or 64-bit process, its processor-affinity
-// mask and priority class at start, then polls both about every millisecond and
-// records every change together with the time it was seen. It watches until the
-// process that started it (kelvor) has ended, and a short settle time more: kelvor
-// sets both before it ends, and after that only the probe itself could change
-// them. The same source builds probe.exe (32-bit) and probe64.exe (64-bit).
+// probe.exe (and probe64.exe, the same source for 64 bits): a target for kelvor that
+// records its command lines (ANSI, and Unicode as UTF-8), current directory, bitness,
+// affinity mask and priority class at start, then polls both about every millisecond
+// and records each change with the time it was seen. It watches until the process that
+// started it (kelvor) has ended and a short settle time more: kelvor sets both before it
+// ends, and after that only the probe itself could change them.
 //
 // Environment:
 //   KELVOR_PROBE_OUT  file to write (required; a Windows path, e.g. Z:\tmp\p.txt).
@@ -15,11 +11,9 @@
 //   KELVOR_PROBE_MS   the longest it watches, in ms (default 120000, at most 600000),
 //                     whether or not its starter has ended.
 //
-// Output format (version 1; readers skip lines they do not know): plain ASCII,
-// one record per line, fields separated by one space, lines ending in "\n". The
-// header lines are written and flushed before polling starts, each change line as
-// soon as it is seen, and the end line last, so a reader can tell a running probe
-// (no "end" line yet) from a finished one.
+// Output format (version 1; readers skip lines they do not know): plain ASCII lines,
+// fields separated by one space. The header lines are flushed before polling starts,
+// each change line once seen, and the end line last: no "end" line, still running.
 //
 //   format kelvor-probe 1
 //   pid <decimal process id>
@@ -34,9 +28,7 @@
 //   change <us since start> <absolute qpc> 0x<affinity> 0x<priority class>
 //   ...
 //   end <us since start> <absolute qpc> <number of samples taken>
-//
-// Timestamps are QueryPerformanceCounter values, one clock for every process on
-// the machine, so other tools can compare them with their own readings.
+// Times are QueryPerformanceCounter values: one clock for every process of the machine.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <tlhelp32.h>

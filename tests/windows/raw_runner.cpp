@@ -4,22 +4,16 @@
 //
 //   raw_runner.exe <result file> <exe path> <@file | u@file> <timeout ms>
 //
-// After '@' comes the path of a file whose whole contents are the command line.
-// The program is started with CreateProcessA, the
-// exe path as application name and the raw bytes as lpCommandLine, so nothing is
-// quoted, split or re-joined on the way. After "u@" the file holds the command
-// line as UTF-8 (invalid UTF-8 is refused); it is converted to UTF-16 and the
-// program is started with CreateProcessW, the exe path taken from the runner's own
-// Unicode command line, so any Unicode text reaches the program unchanged. The runner waits for it
-// up to <timeout ms>; a program still running then is ended with TerminateProcess.
+// "@file": the file's whole contents are the command line, passed as they are to
+// CreateProcessA with the exe path as application name, so nothing is quoted, split or
+// re-joined on the way. "u@file": the file holds it as UTF-8 (invalid UTF-8 is refused),
+// passed to CreateProcessW with the exe path from the runner's own Unicode command line.
+// A program still running after <timeout ms> is ended with TerminateProcess.
 //
-// The program runs in a job object of the runner's (started suspended, put in
-// the job, then resumed), so the processes it starts belong to the job too; the
-// runner reports how many processes the job has seen, which tells whether the
-// program started another one. The job does not end them: after the program has
-// ended, the runner waits up to <timeout ms> more for the rest of the job (a
-// target watching its own state) to end, so every process of the run has written
-// its results when the runner exits.
+// The program runs in a job object of the runner's (started suspended, put in the job,
+// then resumed), which counts the processes it starts and does not end them: the runner
+// waits up to <timeout ms> more for them (a target watching its own state), so every
+// process of the run has written its results when the runner exits.
 //
 // Result file (version 1), plain ASCII lines:
 //   format kelvor-run 1
@@ -32,8 +26,8 @@
 //   create_failed <GetLastError value>
 //   elapsed_ms <ms from launch_qpc until it ended or was ended, 3 decimals>
 //   done_qpc <QueryPerformanceCounter once the job's processes have ended>
-// Exit code of the runner: 0 when the program ended by itself, 1 after a timeout,
-// 2 on bad arguments, 3 when the program could not be started.
+// Exit code: 0 when the program ended by itself, 1 after a timeout, 2 on bad arguments,
+// 3 when the program could not be started.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
