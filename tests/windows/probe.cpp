@@ -153,7 +153,9 @@ int main() {
     WriteCommandLine(out, commandLine);
     WriteUtf8Hex(out, "cmdline_w_hex", wideCommandLine);
     wchar_t folder[MAX_PATH];
-    WriteUtf8Hex(out, "cwd_w_hex", GetCurrentDirectoryW(MAX_PATH, folder) ? folder : L"");
+    // A folder longer than the buffer leaves it unfilled: reported as unknown.
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
+    WriteUtf8Hex(out, "cwd_w_hex", length > 0 && length < MAX_PATH ? folder : L"");
     fprintf(out, "bits %u\n", static_cast<unsigned>(sizeof(void*) * 8));
     fprintf(out, "qpc_frequency %lld\nstart_qpc %lld\nsystem_mask 0x%08lx\ninitial 0x%08lx 0x%lx\n",
             static_cast<long long>(frequency.QuadPart), static_cast<long long>(start.QuadPart),
