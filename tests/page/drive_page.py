@@ -1,9 +1,13 @@
 #!/usr/bin/python3
 """Drives src/page/kelvor-command-builder.html from file:// in headless Chromium
 (Debian's chromium-driver and python3-selenium, so /usr/bin/python3) as a user does;
-tests/e2e/e2e.py (group builder) runs it over its cases. As a program it makes the
-README's picture: drive_page.py --screenshot <png>."""
+tests/e2e/e2e.py (group builder) runs it over its cases. As a program it runs the page's
+own checks (drive_page.py --check: layout line, ticks while a count is typed, outputs
+kept by an error, cmd.exe for a .bat) or makes the README's picture
+(drive_page.py --screenshot <png>, with python3-pil)."""
 
+import base64
+import io
 import json
 import sys
 import tempfile
@@ -223,17 +227,18 @@ def page_checks(driver):
 
 
 def screenshot(driver, png: Path):
-    """The README's picture: EXAMPLE entered, the whole page, 800 px wide, 64 colours."""
-    from PIL import Image  # python3-pil
+    """The README's picture: EXAMPLE entered, the whole page drawn 800 px wide (at 0.8 of
+    its 1000 px, so that text stays sharp) in 32 colours by python3-pil."""
+    from PIL import Image
     fill(driver, EXAMPLE)
-    driver.set_window_size(1000, 200 + driver.execute_script(
-        "document.activeElement.blur(); return document.documentElement.scrollHeight"))
-    driver.execute_script("window.scrollTo(0, 0)")
-    driver.save_screenshot(str(png))
-    with Image.open(png) as shot:
-        page = shot.convert("RGB")
-    page = page.resize((800, round(page.height * 800 / page.width)), Image.LANCZOS)
-    page.quantize(64, dither=Image.Dither.NONE).save(png, optimize=True)
+    height = driver.execute_script(
+        "document.activeElement.blur(); window.scrollTo(0, 0);"
+        "return document.documentElement.scrollHeight")
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+        "width": 1000, "height": height, "deviceScaleFactor": 0.8, "mobile": False})
+    shot = driver.execute_cdp_cmd("Page.captureScreenshot", {"format": "png"})["data"]
+    with Image.open(io.BytesIO(base64.b64decode(shot))) as page:
+        page.convert("RGB").quantize(32, dither=Image.Dither.NONE).save(png, optimize=True)
 
 
 if __name__ == "__main__":
