@@ -126,6 +126,13 @@ def read(driver):
                                  OUTPUTS)
 
 
+def output_needs(driver):
+    """The page's own table of the fields each output needs ({output id: [field id]}): a
+    refused field empties exactly the outputs that need it ("cpus" also stands for the
+    count fields)."""
+    return driver.execute_script("return OUTPUT_NEEDS")
+
+
 def download_bat(driver, downloads: Path):
     """Clicks the download button; the file's name and bytes (the file removed)."""
     driver.find_element(By.ID, "download-bat").click()
