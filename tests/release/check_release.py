@@ -218,7 +218,7 @@ def check_zip(source, exe, work):
         if not (folder / name).is_file() or \
                 (folder / name).read_bytes() != Path(exe).with_name(name).read_bytes():
             fault(f"the zip's {name} is missing or not this build's")
-    listed = re.findall(r"^[0-9a-f]{64}  (\S+)\r$", (folder / "SHA256SUMS.txt").read_text(),
+    listed = re.findall(r"^[0-9a-f]{64}  (\S+)$", (folder / "SHA256SUMS.txt").read_text(),
                         re.M)
     if sorted(listed) != sorted(p.name for p in folder.iterdir() if p.name != "SHA256SUMS.txt"):
         fault(f"SHA256SUMS.txt lists {listed}, not every other file of the folder")
