@@ -119,6 +119,8 @@ body = markdown.markdown(
 body = re.sub(r'src="(docs/[\w-]+\.png)"', lambda m: 'src="data:image/png;base64,'
               + base64.b64encode(Path(m[1]).read_bytes()).decode() + '"', body)
 body = body.replace(f'href="{page}"', f'href="{page.name}"')
+# A link to a file of the source that the zip does not carry keeps its text alone.
+body = re.sub(r'<a href="(?![a-z]+:|#)[^"]*/[^"]*">(.*?)</a>', r"\1", body)
 # Laid out for a laptop's window: pictures, long code and wide tables stay within the
 # column; a code block or a table too wide for it scrolls inside itself, not the page.
 style = """body{font-family:sans-serif;line-height:1.45;max-width:52em;margin:0 auto;
