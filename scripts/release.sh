@@ -94,9 +94,9 @@ for exe in "${exes[@]/%/.exe}"; do
         reason=$(grep -m1 . "$work/sign.err" || grep -m1 -v '^Failed$' "$work/sign.out" || true)
         fail "cannot sign $exe: ${reason:-osslsigncode failed and gave no reason}"
     fi
-    osslsigncode remove-signature -in "$stage/$exe" -out "$work/unsigned.exe" > /dev/null 2>&1 ||
+    osslsigncode remove-signature -in "$stage/$exe" -out "$work/unsigned-$exe" > /dev/null 2>&1 ||
         fail "osslsigncode cannot take the signature off the signed $exe again"
-    cmp -s "$work/unsigned.exe" "$build/$exe" ||
+    cmp -s "$work/unsigned-$exe" "$build/$exe" ||
         fail "the signed $exe less its signature is not the unsigned build byte for byte"
 done
 
