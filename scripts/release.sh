@@ -126,7 +126,7 @@ body = re.sub(r'<a href="(?![a-z]+:|#)[^"]*/[^"]*">(.*?)</a>', r"\1", body)
 style = """body{font-family:sans-serif;line-height:1.45;max-width:52em;margin:0 auto;
 padding:0 1.25em 2em;overflow-wrap:break-word}
 img{max-width:100%;height:auto}
-code{background:#f0f0f0;padding:0 .2em;overflow-wrap:anywhere}
+code{background:#f0f0f0;padding:0 .2em}
 pre{background:#f0f0f0;padding:.6em .8em;overflow-x:auto}
 pre code{padding:0;overflow-wrap:normal}
 table{border-collapse:collapse;display:block;max-width:100%;overflow-x:auto}
