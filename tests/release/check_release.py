@@ -183,12 +183,15 @@ def check_zip(source, exe, work):
     zip_name = next(Path(work, "second/dist").glob("kelvor-*.zip")).name
     time.sleep(3)  # long enough for any second-resolution stamp to change
     url = f"https://downloads.example.org/kelvor/releases/download/latest/{zip_name}"
-    # A homepage is never guessed from the download URL: without one, no release.
+    # A homepage is never guessed from the download URL: without one, or with one that is
+    # no https:// address, no release.
     before = dist_files(work, "second")
-    ok, _, err = release(trees[0], work, "second", False, KELVOR_DOWNLOAD_URL=url)
-    if ok or not re.fullmatch(r"release: [^\n]+\n", err) or "KELVOR_HOMEPAGE" not in err \
-            or dist_files(work, "second") != before:
-        fault(f"a URL without KELVOR_HOMEPAGE: no one 'release:' line naming it, or dist changed")
+    for homepage in ({}, {"KELVOR_HOMEPAGE": "http://kelvor.example.org/"}):
+        ok, _, err = release(trees[0], work, "second", False, KELVOR_DOWNLOAD_URL=url, **homepage)
+        if ok or not re.fullmatch(r"release: [^\n]+\n", err) or "KELVOR_HOMEPAGE" not in err \
+                or dist_files(work, "second") != before:
+            fault(f"a URL with {homepage or 'no homepage'}: no one 'release:' line naming "
+                  "KELVOR_HOMEPAGE, or dist changed")
     release(trees[0], work, "first", KELVOR_DOWNLOAD_URL=url, KELVOR_HOMEPAGE=home)
     dist = Path(work, "first/dist")
     if Path(work, "second/dist", zip_name).read_bytes() != (dist / zip_name).read_bytes():
