@@ -4,11 +4,14 @@
   zip <source> <exe>     two copies of the tree give the same zip, fit for Windows, and a hash
                          file and manifests beside it that match it
   signed <source> <exe>  a signed release verifies, less its signature is <exe>, and fails
-                         in one line, dist untouched, on a wrong password or no certificate"""
+                         in one line, dist untouched, on a wrong password or no certificate
+<exe> is the build's kelvor.exe; kelvor-cpus.exe is the one beside it."""
 import hashlib, json, os, re, shutil, subprocess, sys, tempfile, time, zipfile
 from pathlib import Path
 
 failures = []
+EXES = ("kelvor.exe", "kelvor-cpus.exe")  # what a release carries, beside each other
+GUIDE_LIMIT = 150 * 1024  # README.html's bytes at most
 
 
 def fault(message):
@@ -63,11 +66,21 @@ def check_guide(folder):
         if not (web or (target[1:] in ids if target.startswith("#")
                         else "/" not in target and (folder / target).is_file())):
             fault(f"README.html: <{tag}> points outside the zip: {target[:60]}")
+    if guide.stat().st_size > GUIDE_LIMIT:
+        fault(f"README.html is {guide.stat().st_size} bytes, over {GUIDE_LIMIT}")
     browser = drive_page.open_page(folder.parent, guide)
     try:
         shown = browser.execute_script(
             "return [...document.images].filter(i => i.complete && i.naturalWidth > 0).length")
         urls = drive_page.requests_made(browser)
+        for width in (800, 1280):  # a small and a common laptop window
+            browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                "width": width, "height": 800, "deviceScaleFactor": 1, "mobile": False})
+            wide, seen = browser.execute_script("const page = document.documentElement; "
+                                                "return [page.scrollWidth, page.clientWidth]")
+            print(f"README.html at {width} px: {wide} px wide in a {seen} px viewport")
+            if wide > seen or seen > width:
+                fault(f"README.html at {width} px is {wide} px wide, wider than its window")
     finally:
         browser.quit()
     if shown != len(pictures) or shown < 7:
@@ -83,51 +96,103 @@ WINGET_REQUIRED = {  # winget-pkgs doc/manifest/schema/1.10.0, beyond what every
     "installer": {"Installers", "InstallerType", "NestedInstallerType", "NestedInstallerFiles"}}
 
 
-def check_manifests(folder, url, zip_hash, names):
-    top = names[0].split("/")[0]  # the zip's folder, kelvor-<version>, holding kelvor.exe
+WINGET_SCHEMA = "# yaml-language-server: $schema=https://aka.ms/winget-manifest.{}.1.10.0.schema.json"
+
+
+def check_manifests(folder, url, home, zip_hash, names):
+    top = names[0].split("/")[0]  # the zip's folder, kelvor-<version>, holding the exes
     version = top.removeprefix("kelvor-")
     import yaml
     scoop = json.loads((folder / "kelvor.json").read_text("utf-8"))
     # Scoop's App Manifests wiki: version, description, homepage, license; url, hash,
-    # extract_dir and bin install a zip.
-    expected = {"version": version, "url": url, "hash": zip_hash, "bin": "kelvor.exe",
+    # extract_dir and bin install a zip; checkver reads the homepage for the newest
+    # version and autoupdate rewrites url and hash for it.
+    expected = {"version": version, "url": url, "hash": zip_hash, "homepage": home,
                 "extract_dir": top}
-    for key in ("description", "homepage", "license", *expected):
+    for key in ("description", "license", *expected):
         if not isinstance(scoop.get(key), str) or scoop[key] != expected.get(key, scoop[key]):
             fault(f"kelvor.json: {key} is {scoop.get(key)!r}")
-    kinds = {}
-    for path in sorted((folder / "winget").glob("*.yaml")):
-        fields = yaml.safe_load(path.read_text())
-        kinds[fields.get("ManifestType")] = fields
+    if sorted(scoop.get("bin", [])) != sorted(EXES):
+        fault(f"kelvor.json: bin is {scoop.get('bin')!r}, not both exes")
+    checkver, autoupdate = scoop.get("checkver", {}), scoop.get("autoupdate", {})
+    found = re.findall(checkver.get("regex", "$^"), f"<a href='{url}'>{top}.zip</a>")
+    if checkver.get("url") != home or set(found) != {version}:
+        fault(f"kelvor.json: checkver {checkver} does not find {version} on the homepage")
+    if autoupdate.get("url", "").replace("$version", version) != url or "$version" not in \
+            autoupdate.get("url", "") or autoupdate.get("hash") != {"url": "$url.sha256"} or \
+            autoupdate.get("extract_dir", "").replace("$version", version) != top:
+        fault(f"kelvor.json: autoupdate {autoupdate} is not the zip at $version and its .sha256")
+
+    # The community repository's layout, winget-pkgs: manifests/k/kelvor/kelvor/<version>/.
+    kinds, layout = {}, folder / "winget/manifests/k/kelvor/kelvor" / version
+    paths = sorted((folder / "winget").rglob("*.yaml"))
+    if not paths or {path.parent for path in paths} != {layout}:
+        fault(f"winget manifests lie in {sorted({str(p.parent) for p in paths})}, not {layout}")
+    for path in paths:
+        text = path.read_text()
+        fields = yaml.safe_load(text)
+        kind = fields.get("ManifestType")
+        kinds[kind] = fields
+        if text.splitlines()[0] != WINGET_SCHEMA.format(kind):
+            fault(f"{path.name}: first line {text.splitlines()[0]!r}, not the schema of {kind}")
         missing = ({"PackageIdentifier", "PackageVersion", "ManifestType", "ManifestVersion"}
-                   | WINGET_REQUIRED.get(fields.get("ManifestType"), {"a known ManifestType"}))
+                   | WINGET_REQUIRED.get(kind, {"a known ManifestType"}))
         missing -= set(fields)
         if missing or fields.get("PackageVersion") != version or not all(
                 isinstance(value, (str, list)) for value in fields.values()):
             fault(f"{path.name}: missing {sorted(missing)}, a value no string, or no {version}")
     if set(kinds) != set(WINGET_REQUIRED):
         return fault(f"winget manifests: {sorted(kinds, key=str)}, not {sorted(WINGET_REQUIRED)}")
+    if kinds["defaultLocale"].get("PackageUrl") != home:
+        fault(f"locale manifest: PackageUrl {kinds['defaultLocale'].get('PackageUrl')!r}")
     manifest = kinds["installer"]
-    installer, nested = manifest["Installers"][0], manifest["NestedInstallerFiles"][0]
+    installer, nested = manifest["Installers"][0], manifest["NestedInstallerFiles"]
+    aliases = {file.get("RelativeFilePath", "").replace("\\", "/"):
+               file.get("PortableCommandAlias") for file in nested}
     if (installer.get("InstallerUrl"), installer.get("InstallerSha256", "").lower(),
-            installer.get("Architecture"), manifest["NestedInstallerType"],
-            nested.get("PortableCommandAlias")) != (url, zip_hash, "x86", "portable", "kelvor") \
-            or nested.get("RelativeFilePath", "").replace("\\", "/") not in names:
-        fault(f"installer manifest: no portable exe of the zip at its URL and hash: {manifest}")
+            installer.get("Architecture"), manifest["NestedInstallerType"]) != (
+            url, zip_hash, "x86", "portable") or aliases != {
+            f"{top}/{exe}": exe.removesuffix(".exe") for exe in EXES}:
+        fault(f"installer manifest: not both portable exes of the zip at its URL: {manifest}")
+
+
+def dist_files(work, name):
+    """What dist/ holds, by path and hash, to show that a refused release leaves it as it was."""
+    return sorted((str(p), p.is_file() and sha256(p)) for p in Path(work, name, "dist").rglob("*"))
 
 
 def check_zip(source, exe, work):
     trees = [f"{work}/a", f"{work}/a-second-tree-at-a-longer/path"]
+    # Each copy is a git checkout of its own whose one commit has the source's last
+    # commit time, which the zip's entries must then carry.
+    stamp = subprocess.run(["git", "-C", source, "log", "-1", "--format=%ct"], check=True,
+                           capture_output=True, text=True).stdout.strip()
+    git_env = {**os.environ, "GIT_AUTHOR_DATE": f"@{stamp} +0000",
+               "GIT_COMMITTER_DATE": f"@{stamp} +0000", "GIT_AUTHOR_NAME": "release check",
+               "GIT_AUTHOR_EMAIL": "check@kelvor.invalid", "GIT_COMMITTER_NAME": "release check",
+               "GIT_COMMITTER_EMAIL": "check@kelvor.invalid"}
     for tree in trees:  # the tree as git sees it: what it tracks and what it does not ignore
         os.makedirs(tree)
         subprocess.run("git ls-files -z --cached --others --exclude-standard | tar --null "
                        f"--ignore-failed-read -T - -cf - | tar -xf - -C {tree}",
                        shell=True, cwd=source, check=True)
+        subprocess.run("git init -q && git add -A && git commit -q -m copy", shell=True,
+                       cwd=tree, check=True, env=git_env)
+    home = "https://kelvor.example.org/"
     note = release(trees[1], work, "second")[1]
     zip_name = next(Path(work, "second/dist").glob("kelvor-*.zip")).name
     time.sleep(3)  # long enough for any second-resolution stamp to change
     url = f"https://downloads.example.org/kelvor/releases/download/latest/{zip_name}"
-    release(trees[0], work, "first", KELVOR_DOWNLOAD_URL=url)
+    # A homepage is never guessed from the download URL: without one, or with one that is
+    # no https:// address, no release.
+    before = dist_files(work, "second")
+    for homepage in ({}, {"KELVOR_HOMEPAGE": "http://kelvor.example.org/"}):
+        ok, _, err = release(trees[0], work, "second", False, KELVOR_DOWNLOAD_URL=url, **homepage)
+        if ok or not re.fullmatch(r"release: [^\n]+\n", err) or "KELVOR_HOMEPAGE" not in err \
+                or dist_files(work, "second") != before:
+            fault(f"a URL with {homepage or 'no homepage'}: no one 'release:' line naming "
+                  "KELVOR_HOMEPAGE, or dist changed")
+    release(trees[0], work, "first", KELVOR_DOWNLOAD_URL=url, KELVOR_HOMEPAGE=home)
     dist = Path(work, "first/dist")
     if Path(work, "second/dist", zip_name).read_bytes() != (dist / zip_name).read_bytes():
         fault("the two releases differ")
@@ -136,7 +201,14 @@ def check_zip(source, exe, work):
             or Path(work, "second/dist/manifests").exists():
         fault("without a URL, manifests are made or the one-line note is missing")
 
-    zipfile.ZipFile(dist / zip_name).extractall(folder := Path(work, "unpacked"))
+    archive = zipfile.ZipFile(dist / zip_name)
+    # A zip keeps local time in 2-second steps; the release writes UTC.
+    commit_time = time.gmtime(int(stamp) // 2 * 2)[:6]
+    dates = {info.date_time for info in archive.infolist()}
+    print(f"zip entry dates: {sorted(dates)}; last commit: {commit_time}")
+    if dates != {commit_time}:
+        fault(f"the zip's entries are dated {sorted(dates)}, not the last commit's {commit_time}")
+    archive.extractall(folder := Path(work, "unpacked"))
     folder = next(folder.iterdir())  # the zip's one folder
     names = sorted(f"{folder.name}/{p.name}" for p in folder.iterdir())
     print("the zip holds:", ", ".join(names))
@@ -145,8 +217,14 @@ def check_zip(source, exe, work):
             fault(f"{path.name}: no extension Windows opens by double-click")
         if path.suffix != ".exe" and not 0 < data.count(b"\n") == data.count(b"\r\n"):
             fault(f"{path.name}: a text file with a line end other than CRLF")
-    if (folder / "kelvor.exe").read_bytes() != Path(exe).read_bytes():
-        fault("the zip's kelvor.exe is not this build's")
+    for name in EXES:
+        if not (folder / name).is_file() or \
+                (folder / name).read_bytes() != Path(exe).with_name(name).read_bytes():
+            fault(f"the zip's {name} is missing or not this build's")
+    listed = re.findall(r"^[0-9a-f]{64}  (\S+)$", (folder / "SHA256SUMS.txt").read_text(),
+                        re.M)
+    if sorted(listed) != sorted(p.name for p in folder.iterdir() if p.name != "SHA256SUMS.txt"):
+        fault(f"SHA256SUMS.txt lists {listed}, not every other file of the folder")
     check_guide(folder)
     # The hash files verify where they lie: SHA256SUMS.txt in the folder, the zip's next to
     # the zip in a fresh folder, naming it alone, in lower case (the README's PowerShell
@@ -162,7 +240,7 @@ def check_zip(source, exe, work):
     if not line or line.groups() != (zip_name, f"{zip_name}.sha256") or \
             (fresh / line[2]).read_text() != f"{sha256(fresh / zip_name)}  {zip_name}\n":
         fault(f"{zip_name}.sha256 is not '<hash>  {zip_name}', or the README's line names others")
-    check_manifests(dist / "manifests", url, sha256(dist / zip_name), names)
+    check_manifests(dist / "manifests", url, home, sha256(dist / zip_name), names)
 
 
 def check_signed(source, unsigned, work):
@@ -181,34 +259,36 @@ def check_signed(source, unsigned, work):
                   KELVOR_SIGN_PASSWORD=password)[1]
     zipfile.ZipFile(next(Path(work, "signed/dist").glob("kelvor-*.zip"))).extractall(work)
     folder = next(Path(work).glob("kelvor-*/"))
-    signed, stripped = folder / "kelvor.exe", Path(work, "stripped.exe")
-    verify = [subprocess.run(["osslsigncode", "verify", "-CAfile", f"{work}/{cert}.pem", "-in",
-                              str(signed)], capture_output=True, text=True)
-              for cert in ("cert", "other")]
-    for pattern in ("Signature verification: ok", "Subject: /CN=kelvor release test",
-                    "Text description: kelvor", "Message digest algorithm *: SHA256"):
-        if verify[0].returncode or not re.search(pattern, verify[0].stdout):
-            fault(f"osslsigncode verify does not show '{pattern}'")
-    if verify[1].returncode == 0:
-        fault("osslsigncode verify accepts the signed exe against another certificate")
-    subprocess.run(["osslsigncode", "remove-signature", "-in", str(signed), "-out", str(stripped)],
-                   capture_output=True)
-    if signed.read_bytes() == Path(unsigned).read_bytes() or not stripped.exists() or \
-            stripped.read_bytes() != Path(unsigned).read_bytes():
-        fault("the zip's exe is unsigned, or less its signature not this build's exe")
-    if f"unsigned sha256 {sha256(unsigned)}  kelvor.exe" not in out.splitlines() or \
-            f"{sha256(signed)}  kelvor.exe\n" not in (folder / "SHA256SUMS.txt").read_text():
-        fault("release.sh does not print the unsigned hash, or SHA256SUMS.txt not the signed one")
+    sums = (folder / "SHA256SUMS.txt").read_text()
+    for name in EXES:  # each exe signed, verifying against the signer alone
+        signed, stripped = folder / name, Path(work, f"stripped-{name}")
+        built = Path(unsigned).with_name(name)
+        verify = [subprocess.run(["osslsigncode", "verify", "-CAfile", f"{work}/{cert}.pem",
+                                  "-in", str(signed)], capture_output=True, text=True)
+                  for cert in ("cert", "other")]
+        for pattern in ("Signature verification: ok", "Subject: /CN=kelvor release test",
+                        "Text description: kelvor", "Message digest algorithm *: SHA256"):
+            if verify[0].returncode or not re.search(pattern, verify[0].stdout):
+                fault(f"osslsigncode verify does not show '{pattern}' for {name}")
+        if verify[1].returncode == 0:
+            fault(f"osslsigncode verify accepts the signed {name} against another certificate")
+        subprocess.run(["osslsigncode", "remove-signature", "-in", str(signed), "-out",
+                        str(stripped)], capture_output=True)
+        if signed.read_bytes() == built.read_bytes() or not stripped.exists() or \
+                stripped.read_bytes() != built.read_bytes():
+            fault(f"the zip's {name} is unsigned, or less its signature not this build's")
+        if f"unsigned sha256 {sha256(built)}  {name}" not in out.splitlines() or \
+                f"{sha256(signed)}  {name}\n" not in sums:
+            fault(f"release.sh does not print the unsigned hash of {name}, or SHA256SUMS.txt "
+                  "not the signed one")
     for name, dist, pfx, word, told in (
             ("wrong_password", "signed", "signer.pfx", "not-" + password, "password"),
             ("missing_file", "never-made", "absent.pfx", password, "absent.pfx")):
-        snapshot = lambda: sorted((str(p), p.is_file() and sha256(p))
-                                  for p in Path(work, dist, "dist").rglob("*"))
-        before = snapshot()
+        before = dist_files(work, dist)
         ok, _, err = release(source, work, dist, False, KELVOR_SIGN_PFX=f"{work}/{pfx}",
                              KELVOR_SIGN_PASSWORD=word)
         if ok or not re.fullmatch(r"release: [^\n]+\n", err) or told not in err.lower() or \
-                snapshot() != before:
+                dist_files(work, dist) != before:
             fault(f"{name}: no one 'release:' line naming the {told}, or dist changed")
 
 
