@@ -10,7 +10,7 @@ box_reader.exe reads and closes kelvor's boxes; probe.exe is the target. A group
 rows of tests/data/launch_runs.def, then its cases in CODE below (those that depend on the
 machine's own system mask or need more than a row says). Without group names every group
 of the session's arch runs (WIN64_GROUPS need a 64-bit prefix). Exit code 0 when every
-check passed, 1 otherwise.
+check passed, 77 when none failed but a group could not run here (it says why), 1 otherwise.
 """
 
 import argparse
@@ -20,6 +20,7 @@ import shutil
 import subprocess
 import sys
 import time
+import zlib
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -32,6 +33,7 @@ PRIORITY_CLASS = priority_classes()  # level -> class; 3 (normal) is what a targ
 MB_TOPMOST = LIMITS["box_style"]  # the style kelvor gives every box
 RUN_LIMIT_MS = 40000  # the runner's limit for kelvor: far below the longest delay
 WAITING_MS = 8000  # how long a kelvor that waits the longest delay is watched waiting
+SKIPPED = 77  # the exit code of a run with a group that could not run here (CTest's SKIP)
 
 
 def launch_failed(detail: bytes) -> bytes:
@@ -118,6 +120,7 @@ class Session:
 
     def __init__(self, build: Path, session: Path):
         self.kelvor = build / "kelvor.exe"
+        self.kelvor_cpus = build / "kelvor-cpus.exe"
         self.helpers = build / "tests/e2e"
         self.kelvor_no_mask = self.helpers / "kelvor_no_system_mask.exe"
         self.boxes_file = session / "boxes.txt"
@@ -157,10 +160,11 @@ class Session:
         return self._system_mask
 
     def run(self, raw: bytes, exe: Path = None, timeout_ms: int = RUN_LIMIT_MS,
-            unicode: bool = False):
+            unicode: bool = False, within=()):
         """Runs kelvor with the raw command line `raw` (with `unicode`, UTF-8 that the
         runner passes to CreateProcessW) and returns what every process recorded:
-        the runner returns once kelvor and its target have ended."""
+        the runner returns once kelvor and its target have ended. `within` is the
+        command that runs Wine (a made-up CPU layout's, within_layout())."""
         self.counter += 1
         case = self.work / f"run{self.counter:03d}"
         case.mkdir()
@@ -169,7 +173,8 @@ class Session:
         # Wine's relay trace of kelvor's MessageBoxA calls (the session's RelayInclude).
         env = dict(self.env, KELVOR_PROBE_OUT=wine_path(case / "probe.txt"), WINEDEBUG="+relay")
         with open(case / "wine.log", "wb") as log:
-            subprocess.run(["wine", self.helpers / "raw_runner.exe", wine_path(case / "run.txt"),
+            subprocess.run([*within, "wine", self.helpers / "raw_runner.exe",
+                            wine_path(case / "run.txt"),
                             wine_path(exe or self.kelvor),
                             ("u@" if unicode else "@") + wine_path(case / "cmdline.bin"),
                             str(timeout_ms)], env=env, stdin=subprocess.DEVNULL,
@@ -518,10 +523,131 @@ def builder(s: Session, c: Checks, results):
         c.check("kelvor showed no box", b"box " not in boxes.read()[seen_boxes:], str(s.boxes_file))
 
 
+# Made-up CPU layouts, which Wine reads from /sys (Linux's CPU numbers are Wine's processor
+# numbers): each core's CPUs, the caches as (level, type, KiB, CPUs), the NUMA nodes, the packages.
+def made_up_layout(cores, shared, nodes, packages):
+    """Each core with its own 48 KiB L1 data and 32 KiB L1 instruction caches, and the `shared`
+    unified caches as (level, KiB, CPUs)."""
+    own = [(1, kind, kib, core) for core in cores for kind, kib in (("Data", 48), ("Instruction", 32))]
+    return dict(cores=cores, caches=own + [(level, "Unified", kib, list(cpus))
+                                           for level, kib, cpus in shared],
+                nodes=[list(node) for node in nodes], packages=[list(p) for p in packages])
+
+
+CPU_LAYOUTS = {
+    "6 cores of 2 threads (cpuN and cpuN+6), an L2 each, one L3": made_up_layout(
+        [[i, i + 6] for i in range(6)],
+        [(2, 1280, [i, i + 6]) for i in range(6)] + [(3, 12288, range(12))], [range(12)],
+        [range(12)]),
+    "8 cores of 1 thread, an L2 per 2 cores, two L3 of 4 cores and 32 and 16 MiB, two packages "
+    "and nodes": made_up_layout(
+        [[i] for i in range(8)],
+        [(2, 2048, [i, i + 1]) for i in range(0, 8, 2)] + [(3, 32768, range(4)),
+                                                         (3, 16384, range(4, 8))],
+        [range(4), range(4, 8)], [range(4), range(4, 8)]),
+}
+
+
+def cpu_list(cpus, joiner=","):
+    """CPUs as ascending ranges: Linux's list ("0-3,8"); with "+", the layout line's."""
+    cpus, ranges = sorted(cpus), []
+    for cpu in cpus:
+        if ranges and ranges[-1][1] == cpu - 1:
+            ranges[-1][1] = cpu
+        else:
+            ranges.append([cpu, cpu])
+    return joiner.join(f"{a}" if a == b else f"{a}-{b}" for a, b in ranges)
+
+
+def cpu_map(cpus) -> str:
+    return f"{sum(1 << cpu for cpu in cpus):08x}"
+
+
+def write_sysfs(layout, root: Path):
+    """The files of /sys/devices/system/cpu and .../node that Wine 8 and glibc read (seen with
+    strace), as `root`/cpu and `root`/node."""
+    cpus = cpu_list(cpu for core in layout["cores"] for cpu in core)
+    files = {"cpu/online": cpus, "cpu/present": cpus,
+             "node/online": cpu_list(range(len(layout["nodes"])))}
+    files.update({f"node/node{i}/cpumap": cpu_map(node) for i, node in enumerate(layout["nodes"])})
+    for core in layout["cores"]:
+        for cpu in core:
+            files[f"cpu/cpu{cpu}/topology/physical_package_id"] = next(
+                i for i, package in enumerate(layout["packages"]) if cpu in package)
+            files[f"cpu/cpu{cpu}/topology/thread_siblings"] = cpu_map(core)
+            files[f"cpu/cpu{cpu}/topology/thread_siblings_list"] = cpu_list(core)
+            caches = [cache for cache in layout["caches"] if cpu in cache[3]]
+            for index, (level, kind, kib, sharing) in enumerate(caches):
+                for name, value in (("level", level), ("type", kind), ("size", f"{kib}K"),
+                                    ("shared_cpu_map", cpu_map(sharing)),
+                                    ("ways_of_associativity", 8), ("coherency_line_size", 64)):
+                    files[f"cpu/cpu{cpu}/cache/index{index}/{name}"] = value
+    for name, value in files.items():
+        (root / name).parent.mkdir(parents=True, exist_ok=True)
+        (root / name).write_text(f"{value}\n")
+
+
+def within_layout(root: Path):
+    """The command words that run a command in a private mount namespace (unshare -m, whose
+    mounts stay its own) with `root`'s tree bound over /sys/devices/system/cpu and node."""
+    return ["unshare", "-m", "sh", "-c", 'mount --bind "$1/cpu" /sys/devices/system/cpu && '
+            'mount --bind "$1/node" /sys/devices/system/node && shift && exec "$@"', "sh", root]
+
+
+def layout_line(layout) -> str:
+    """The line of docs/CPU-LAYOUT.md for a layout as Wine reports it: one group, every
+    core of efficiency class 0."""
+    top = max(level for level, kind, _, _ in layout["caches"] if kind != "Instruction")
+    last = [cache for cache in layout["caches"] if cache[0] == top and cache[1] != "Instruction"]
+    text = ";".join([
+        "kelvor-cpus-1", f"g={sum(len(core) for core in layout['cores'])}",
+        "c=" + ",".join(f"0:{cpu_list(core, '+')}" for core in sorted(layout["cores"], key=min)),
+        "l=" + ",".join(f"{level}:{kib}:{cpu_list(cpus, '+')}"
+                        for level, _, kib, cpus in sorted(last, key=lambda cache: min(cache[3]))),
+        "n=" + ",".join(cpu_list(node, "+") for node in layout["nodes"]),
+        "p=" + ",".join(cpu_list(package, "+") for package in sorted(layout["packages"], key=min))])
+    return f"{text};x={zlib.crc32(text.encode()):08X}"
+
+
+class Skipped(Exception):
+    """A group that cannot run on this machine; the reason."""
+
+
+def cpus(s: Session, c: Checks, results):
+    """kelvor-cpus.exe over each made-up layout, in a private mount namespace where Wine reads
+    it: its box and the clipboard carry the layout's line."""
+    for number, (name, layout) in enumerate(CPU_LAYOUTS.items()):
+        root = s.work / f"layout{number}"
+        write_sysfs(layout, root)
+        try:
+            seen = subprocess.run([*within_layout(root), "cat", "/sys/devices/system/cpu/online"],
+                                  capture_output=True, text=True, timeout=30)
+        except OSError as error:
+            raise Skipped(f"no private mount namespace: {error}")
+        if seen.stdout != (root / "cpu/online").read_text():
+            raise Skipped(f"no private mount namespace over /sys/devices/system: "
+                          f"{seen.stderr.strip() or seen.stdout.strip()}")
+        print(f"  layout: {name}")
+        r = s.run(b"kelvor-cpus.exe", exe=s.kelvor_cpus, within=within_layout(root))
+        line, clipboard = layout_line(layout), s.work / f"clipboard{number}.txt"
+        subprocess.run(["wine", s.helpers / "clipboard_text.exe", wine_path(clipboard)],
+                       env=s.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        texts = [box["textw"].decode("utf-8") for box in r["boxes"]]
+        c.check(f"{name}: one box", len(texts) == 1 and r["boxes"][0]["buttons"] == "OK",
+                f"{r['boxes']} (files in {r['dir']})")
+        c.check(f"{name}: box ends with the layout's line", texts and
+                texts[0].rstrip().split()[-1] == line, f"expected {line}, got {texts}")
+        c.check(f"{name}: the clipboard holds the line", clipboard.exists() and
+                clipboard.read_text("utf-8") == line, clipboard.exists() and clipboard.read_text())
+        c.check(f"{name}: exit code 0", r["run"].get("exit_code") == "0", str(r["run"]))
+        if texts:
+            print("\n".join("    | " + text for text in texts[0].splitlines()))
+
+
 CODE = {"bad_affinity": bad_affinity, "launch_failed": launch_failed_long,
         "target_command": target_command, "affinity_priority": affinity_priority,
         "timing": timing, "unicode": lambda s, c, _: unicode_cases(s, c, "probe.exe", 32),
-        "wow64": wow64, "builder": builder}
+        "wow64": wow64, "builder": builder, "cpus": cpus}
 GROUPS = list(dict.fromkeys([row["group"] for row in RUNS if row["group"] != "unit"] +
                             list(CODE)))
 # Groups that need a 64-bit (WoW64) prefix; all others run in a 32-bit one.
@@ -543,7 +669,7 @@ def main():
         print("\n".join(groups_for(args.list)))
         return 0
     s = Session(args.build.resolve(), args.session.resolve())
-    checks = Checks()
+    checks, skipped = Checks(), []
     for group in args.groups or groups_for(s.arch):
         print(f"{group}:")
         started, failed = time.monotonic(), checks.failed
@@ -551,11 +677,17 @@ def main():
             results = [(row, run_row(s, checks, row)) for row in RUNS if row["group"] == group]
             if group in CODE:
                 CODE[group](s, checks, results)
+        except Skipped as reason:
+            print(f"  SKIPPED: {reason}")
+            skipped.append(group)
         except Exception as error:  # a helper that hangs or dies fails the group
             checks.check(f"{group} ran to the end", False, repr(error))
         print(f"  ({checks.failed - failed} failed, {time.monotonic() - started:.1f} s)")
-    print(f"e2e: {checks.passed} checks passed, {checks.failed} failed")
-    return 0 if checks.failed == 0 and checks.passed > 0 else 1
+    print(f"e2e: {checks.passed} checks passed, {checks.failed} failed" +
+          (f", skipped: {' '.join(skipped)}" if skipped else ""))
+    if checks.failed or not (checks.passed or skipped):
+        return 1
+    return SKIPPED if skipped else 0
 
 
 if __name__ == "__main__":
