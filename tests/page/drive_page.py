@@ -8,6 +8,7 @@ import json
 import sys
 import tempfile
 import time
+import zlib
 from pathlib import Path
 
 from selenium import webdriver
@@ -17,10 +18,23 @@ from selenium.webdriver.support.ui import Select
 
 PAGE = Path(__file__).resolve().parents[2] / "src/page/kelvor-command-builder.html"
 OUTPUTS = ("mask-decimal", "mask-hex", "shortcut-target", "shortcut-start-in", "shortcut-warnings",
-           "bat", "task-program", "task-arguments", "task-start-in", "task-note")
+           "bat", "task-program", "task-arguments", "task-start-in", "task-note",
+           "powershell-shortcut", "task-warnings", "task-priority-command", "bat-warnings",
+           "cmd-note", "blocked", "layout-summary")
 TOPOLOGY = ("logical", "threads-per-core", "p-cores", "e-cores", "dies")
-# The picture: an 8P+16E hybrid CPU, its P-cores picked.
-EXAMPLE = dict(topology=(32, 2, 8, 16, 1), cpus="p", priority=5, delay=1000, arguments="-fast",
+
+
+def layout_line(fields):
+    """kelvor-cpus.exe's line of the fields after its name, with its check (docs/CPU-LAYOUT.md)."""
+    line = "kelvor-cpus-1;" + fields
+    return f"{line};x={zlib.crc32(line.encode()):08X}"
+
+
+# docs/CPU-LAYOUT.md's example: 8 P-cores of two threads, 16 E-cores, one 36 MB L3.
+LAYOUT_8P_16E = layout_line("g=32;c=" + ",".join([f"1:{2 * i}-{2 * i + 1}" for i in range(8)] + [
+    f"0:{cpu}" for cpu in range(16, 32)]) + ";l=3:36864:0-31;n=0-31;p=0-31")
+# The picture: that CPU read from its line, its P-cores picked.
+EXAMPLE = dict(layout=LAYOUT_8P_16E, cpus="p", priority=5, delay=1000, arguments="-fast",
                kelvor=r"C:\Tools\kelvor.exe", program=r"C:\Program Files (x86)\Some Game\game.exe")
 
 
@@ -42,12 +56,20 @@ def open_page(downloads: Path, page: Path = PAGE):
 
 
 def fill(driver, case):
-    """Enters what the case gives of: topology (TOPOLOGY's numbers), cpus (the cpus to
-    tick, or a quick pick's name), priority, delay, kelvor, program, arguments, folder.
-    Texts are typed over the old ones key by key, each key an input event."""
+    """Enters what the case gives of: layout (kelvor-cpus.exe's line or box text, pasted
+    at once; "" clears it), topology (TOPOLOGY's numbers), cpus (the cpus to tick, or a
+    quick pick's name), priority, delay, kelvor, program, arguments, folder,
+    windows_folder, windows_64 (True or False). Texts are typed over the old ones key by
+    key, each key an input event."""
     def type_over(field, text):
         driver.find_element(By.ID, field).send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.DELETE,
                                                     str(text))
+    if "layout" in case:  # as a paste: the whole text in one input event
+        driver.execute_script("""const area = document.getElementById('layout');
+            area.focus(); area.select();
+            document.execCommand('insertText', false, arguments[0]);
+            if (arguments[0] === '') area.dispatchEvent(new Event('input', {bubbles: true}));""",
+                              case["layout"])
     for field, number in zip(TOPOLOGY, case.get("topology", ())):
         type_over(field, number)
     cpus = case.get("cpus", "")
@@ -59,20 +81,39 @@ def fill(driver, case):
             tile.find_element(By.XPATH, "./ancestor::label").click()
     if "priority" in case:
         Select(driver.find_element(By.ID, "priority")).select_by_value(str(case["priority"]))
-    for field in ("delay", "kelvor", "program", "arguments", "folder"):
+    for field in ("delay", "kelvor", "program", "arguments", "folder", "windows_folder"):
         if field in case:
-            type_over(field, case[field])
+            type_over(field.replace("_", "-"), case[field])
+    if "windows_64" in case:
+        box = driver.find_element(By.ID, "windows-64-bit")
+        if box.is_selected() != bool(case["windows_64"]):
+            box.click()
 
 
 def read(driver):
-    """Every output's text, each field's error sentence and the ticked cpus."""
+    """Every output's text (a warnings list's items one a line), each field's error
+    sentence, the ticked cpus, each tile ({cpu, core, kind: "P", "E", "E<class>" or "",
+    cache: the title of its section, "" for counted tiles without dies, selectable,
+    ticked}), the quick picks ({name, label, enabled}), whether the count fields show,
+    and whether the .bat can be downloaded."""
     return driver.execute_script("""
         const all = selector => [...document.querySelectorAll(selector)];
-        return {outputs: Object.fromEntries(arguments[0].map(id =>
-                    [id, document.getElementById(id).textContent])),
+        return {outputs: Object.fromEntries(arguments[0].map(id => {
+                    const e = document.getElementById(id);
+                    return [id, e.tagName === 'UL' ? [...e.children].map(li =>
+                        li.textContent).join('\\n') : e.textContent];})),
                 errors: Object.fromEntries(all('[id$="-error"]').map(e =>
                     [e.id.slice(0, -6), e.textContent])),
-                ticked: all('input[name=cpu]:checked').map(tile => Number(tile.value))};""",
+                ticked: all('input[name=cpu]:checked').map(tile => Number(tile.value)),
+                tiles: all('label.tile').map(t => ({cpu: Number(t.querySelector('input').value),
+                    core: Number(t.dataset.core), kind: t.dataset.kind,
+                    cache: t.closest('.die').querySelector('.die-name')?.textContent ?? '',
+                    selectable: !t.querySelector('input').disabled,
+                    ticked: t.querySelector('input').checked})),
+                picks: all('[data-pick]').map(b => ({name: b.dataset.pick,
+                    label: b.textContent, enabled: !b.disabled})),
+                counts_shown: !document.getElementById('counts').hidden,
+                download: document.getElementById('download-bat').hasAttribute('href')};""",
                                  OUTPUTS)
 
 
