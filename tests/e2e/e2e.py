@@ -102,7 +102,7 @@ def parse_probe(path: Path):
                         (line.split(" ") for line in path.read_text("latin-1").splitlines()
                          if line.startswith("change "))]
     probe["initial"] = tuple(int(v, 16) for v in probe["initial"].split(" "))
-    for key in ("cmdline_hex", "cmdline_w_hex", "cwd_w_hex"):
+    for key in ("cmdline_hex", "cmdline_w_hex", "cwd_w_hex", "exe_w_hex"):
         probe[key] = b"" if probe[key] == "-" else bytes.fromhex(probe[key])
     return probe
 
@@ -405,16 +405,54 @@ BUILDER_CASES = [
     # in the console's, so after chcp 65001 as UTF-8.
     dict(folder="", program="Łódź 東京/app (1).exe", arguments='Ж "東京 & x" é', priority=4,
          cpus="one-per-core", delay=250, copied_as_path=True, wine_cmd=False),
-    # The .bat runs the probe with its arguments (%*), which cmd.exe reads as part of
-    # a line once more: & ^ % in them get through only inside quotes.
+    # A batch program runs in cmd.exe (the .bat rows' ^ & | < > are inside quotes, where
+    # the page leaves them), which runs the probe with its arguments (%*).
     dict(folder="scripts (1)", program="bat & co/run me.bat", arguments='"a & b" "c^d" x',
          priority=4, cpus="p", delay=0, wine_cmd=False),
     dict(folder="work dir", program="tools/tool.exe", arguments='"open & x | y ^', priority=1,
          cpus=[0, 5], delay=0, wine_cmd=False),
+    dict(folder="start here", program="cmd files/go.cmd", arguments='x "y z"', priority=5,
+         cpus=[1], delay=0, wine_cmd=False),
+    # The PowerShell line's single-quoted strings double ' and the typographic ‘ ’ ‚ ‛.
+    dict(folder="it's ‘here’", program="‚Bob’s‛ games/Bob's game.exe", arguments="-n 'a' ‘b’",
+         priority=3, cpus=[1, 2], delay=0, wine_cmd=False),
 ]
-# What a field refuses (a sentence beside it, no output), typed into the last case.
+# What a field refuses (a sentence beside it, and no line), typed into the last case.
 BUILDER_REFUSED = [("program", r"C:\Games\game.lnk"), ("program", r"Games\game.exe"),
+                   ("program", r"C:\Games\game"), ("program", "C:\\" + "x" * 254 + ".exe"),
                    ("delay", "60001"), ("kelvor", r"C:\Tools\kelvor.txt"), ("cpus", [])]
+BUILDER_LINES = ("shortcut-target", "powershell-shortcut", "bat")
+# The 32-bit prefix's Windows folder and its cmd.exe, which the page names for a batch program.
+WINDOWS_FOLDER = "C:\\windows"
+CMD = WINDOWS_FOLDER + "\\System32\\cmd.exe"
+# The PowerShell line with its single-quoted strings as '…': they are the Desktop folder's
+# name, the shortcut's name, TargetPath, Arguments, WorkingDirectory and IconLocation.
+POWERSHELL_SHORTCUT = (
+    "$p = Join-Path ([Environment]::GetFolderPath('…')) '…'; "
+    "$s = (New-Object -ComObject WScript.Shell).CreateShortcut($p); $s.TargetPath = '…'; "
+    "$s.Arguments = '…'; $s.WorkingDirectory = '…'; $s.IconLocation = '…'; $s.Save(); $p")
+POWERSHELL_QUOTES = "'\u2018\u2019\u201a\u201b"
+
+
+def powershell_strings(line: str):
+    """The line with each single-quoted string as '…', and the strings' values, read by
+    about_Quoting_Rules: ' ‘ ’ ‚ ‛ each open and close one, and two in a row inside it stand
+    for one quote."""
+    shape, values, i = "", [], 0
+    while i < len(line):
+        if line[i] not in POWERSHELL_QUOTES:
+            shape, i = shape + line[i], i + 1
+            continue
+        value, i = "", i + 1
+        while i < len(line) and (line[i] not in POWERSHELL_QUOTES or
+                                 line[i + 1:i + 2] and line[i + 1] in POWERSHELL_QUOTES):
+            value += line[i]
+            i += 2 if line[i] in POWERSHELL_QUOTES else 1
+        if i == len(line):
+            raise ValueError(f"a string not closed in {line!r}")
+        shape, i = shape + "'…'", i + 1
+        values.append(value)
+    return shape, values
 
 
 def builder_page(s: Session, c: Checks, kelvor: str):
@@ -435,22 +473,29 @@ def builder_page(s: Session, c: Checks, kelvor: str):
             path = wine_path(program)
             typed = dict(case, kelvor=kelvor, program=f' "{path}" ' if case.get("copied_as_path")
                          else path, folder=case["folder"] and wine_path(root / case["folder"]))
-            drive_page.fill(driver, dict(typed, topology=BUILDER_TOPOLOGY) if i == 0 else typed)
+            if i == 0:
+                typed.update(topology=BUILDER_TOPOLOGY, windows_folder=WINDOWS_FOLDER,
+                             windows_64=False)
+            drive_page.fill(driver, typed)
             got = drive_page.read(driver)
             ticks = QUICK_PICKS[case["cpus"]] if isinstance(case["cpus"], str) else case["cpus"]
             mask, level = sum(1 << cpu for cpu in ticks), case["priority"]
             cmdl = seen = f'"{path}" {case["arguments"]}'
-            if program.suffix == ".bat":
+            folder = typed["folder"] or wine_path(program.parent)
+            exe, icon = program, f"{path},0"
+            if program.suffix in (".bat", ".cmd"):
                 program.write_bytes(b'@"%s" %%*\r\n' % wine_path(s.probe).encode())
-                cmdl, seen = f'cmd /c "{cmdl}"', f'"{wine_path(s.probe)}" {case["arguments"]}'
+                cmdl, seen = f'"{CMD}" /d /s /c "{cmdl}"', f'"{wine_path(s.probe)}" {case["arguments"]}'
+                exe, icon = s.probe, f"{CMD},0"
                 # cmd.exe starts the probe: it inherits the mask, and (as CreateProcess
                 # does) the class only when Idle or Below normal.
                 level = 3 if level > 2 else level
+                # A cmd.exe in the start-in folder that must not run instead of Windows' own.
+                s.copy("probe.exe", root / case["folder"], "cmd.exe")
             else:
                 shutil.copy(s.probe, program)
-            folder = typed["folder"] or wine_path(program.parent)
             arguments = f'{mask} {case["priority"]} {case["delay"]} {cmdl}'
-            # Task Scheduler's fields cannot run under Wine: they are the shortcut's.
+            # Task Scheduler's fields cannot run under Wine: they are the shortcuts'.
             target, warned = f'"{kelvor}" {arguments}', got["outputs"]["shortcut-warnings"]
             # Its one warning here: a Target longer than a shortcut's Properties box holds.
             c.check(f"{name}: warns only of a Target over 259 characters", bool(warned) == (
@@ -463,6 +508,13 @@ def builder_page(s: Session, c: Checks, kelvor: str):
             for key, text in want.items():
                 c.check(f"{name}: {key}", got["outputs"][key] == text,
                         f"expected {text!r}, got {got['outputs'][key]!r}")
+            line = got["outputs"]["powershell-shortcut"]
+            shape, strings = powershell_strings(line)
+            shortcut = [f"{program.stem}.lnk", kelvor, arguments, folder, icon]
+            c.check(f"{name}: PowerShell line saves the shortcut on the Desktop",
+                    shape == POWERSHELL_SHORTCUT and strings[0] == "Desktop", line)
+            c.check(f"{name}: PowerShell line's name, target, arguments, folder and icon",
+                    strings[1:] == shortcut, f"expected {shortcut}, got {strings[1:]}")
             bat, (file, data) = got["outputs"]["bat"], drive_page.download_bat(driver, downloads)
             head = "@echo off\r\nsetlocal DisableDelayedExpansion\r\n" + (
                 "" if (arguments + folder).isascii() else "chcp 65001 >nul\r\n")
@@ -471,14 +523,16 @@ def builder_page(s: Session, c: Checks, kelvor: str):
                     file == f"kelvor-{program.stem}.bat" and data == bat.encode() and
                     data.count(b"\n") == data.count(b"\r\n"), f"{file}: {data!r}")
             (root / "kelvor.bat").write_bytes(data)
-            runs.append(dict(case, root=root, target=target, folder=folder,
-                             seen=seen.encode(), state=(mask, PRIORITY_CLASS[level])))
+            runs.append(dict(case, root=root, target=target, folder=folder, shortcut=shortcut,
+                             exe=wine_path(exe), seen=seen.encode(),
+                             state=(mask, PRIORITY_CLASS[level])))
         for field, text in BUILDER_REFUSED:
             drive_page.fill(driver, {field: text})
             got = drive_page.read(driver)
             drive_page.fill(driver, {field: typed[field]})
-            c.check(f"page refuses {field} {text!r}: a sentence and no output",
-                    got["errors"].get(field) and not any(got["outputs"].values()), str(got))
+            c.check(f"page refuses {field} {text!r}: a sentence and no line",
+                    got["errors"].get(field) and
+                    not any(got["outputs"][line] for line in BUILDER_LINES), str(got))
         urls = drive_page.requests_made(driver)
         c.check("page requested nothing but its own file:// document (and its .bat blobs)", all(
             url == drive_page.PAGE.as_uri() or url.startswith("blob:") for url in urls), str(urls))
@@ -488,37 +542,53 @@ def builder_page(s: Session, c: Checks, kelvor: str):
 
 
 def builder(s: Session, c: Checks, results):
-    """The page's outputs run: each .bat by Wine's cmd.exe, each shortcut made from
-    its Target and Start in through IShellLinkW and opened by Wine's start."""
+    """The page's outputs run: each .bat by Wine's cmd.exe, each shortcut made from its
+    Target and Start in through IShellLinkW, and each made by its PowerShell line's strings
+    through WScript.Shell, opened by Wine's start; a cmd.exe in kelvor's folder and in a
+    batch program's start-in folder must not run."""
     system, folder = s.system_mask(), s.work / "kelvor & co (x86)"
     folder.mkdir()
+    s.copy("probe.exe", folder, "cmd.exe")
     runs = builder_page(s, c, wine_path(shutil.copy(s.kelvor, folder)))
     made = subprocess.run(["wine", s.helpers / "make_lnk.exe"] + [text for r in runs for text in (
         wine_path(r["root"] / "kelvor.lnk"), r["target"], r["folder"])],
         env=dict(s.env, LC_ALL="C.UTF-8"), stdin=subprocess.DEVNULL, capture_output=True,
         timeout=120)
     c.check("shortcuts saved through IShellLinkW", made.returncode == 0, str(made.stderr))
+    # In the case's folder: a Wine prefix's Desktop is the Linux home folder.
+    values = s.work / "shell-shortcuts.txt"
+    values.write_text("".join(f"{text}\r\n" for r in runs for text in [
+        wine_path(r["root"] / r["shortcut"][0]), *r["shortcut"][1:]]), "utf-16")
+    made = subprocess.run(["wine", "cscript", "//nologo", wine_path(HERE / "shell_shortcut.js"),
+                           wine_path(values)], env=s.env, stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=120)
+    c.check("shortcuts saved through WScript.Shell by Wine's script host",
+            made.stdout.split() == [str(i) for i in range(len(runs))],
+            f"{made.returncode}: {made.stdout} {made.stderr}")
     # Windows' start passes the parameters on as written; Wine's start splits and
     # re-quotes them. The .bat of a row with wine_cmd=False does not run under Wine.
-    runs = [(r, kind) for r in runs for kind in ("bat", "lnk") if kind == "lnk" or
+    runs = [(r, kind) for r in runs for kind in ("bat", "lnk", "ps") if kind != "bat" or
             r.get("wine_cmd", True)]
     seen_boxes = s.boxes_file.stat().st_size
     for r, kind in runs:
+        opened = r["root"] / {"bat": "kelvor.bat", "lnk": "kelvor.lnk", "ps": r["shortcut"][0]}[kind]
         # A .bat target's probe waits for its cmd.exe, which waits for it: a short watch.
         subprocess.run(["wine", *(["cmd", "/c"] if kind == "bat" else ["start"]),
-                        wine_path(r["root"] / f"kelvor.{kind}")], env=dict(
+                        wine_path(opened)], env=dict(
             s.env, KELVOR_PROBE_OUT=wine_path(r["root"] / f"{kind}.txt"),
             KELVOR_PROBE_MS=str(r["delay"] + 1500)), stdin=subprocess.DEVNULL, capture_output=True)
     deadline = time.monotonic() + 30
     for r, kind in runs:
-        name, result = f"{r['program']} through the .{kind}", r["root"] / f"{kind}.txt"
+        name, result = f"{r['program']} through the {kind}", r["root"] / f"{kind}.txt"
         # kelvor runs detached: the probe's end line says that all is done.
         while "end" not in (parse_keys(result) or {}) and time.monotonic() < deadline:
             time.sleep(0.05)
         if c.check(f"{name}: probe ran to its end", "end" in (parse_keys(result) or {}),
                    str(r["root"])):
+            # The probe's own path: not a cmd.exe planted in kelvor's or the start-in folder.
             c.target(name, parse_probe(result), (r["state"][0] & system, r["state"][1]), system,
-                     cmdline_w_hex=r["seen"], cwd_w_hex=r["folder"].encode())
+                     cmdline_w_hex=r["seen"], cwd_w_hex=r["folder"].encode(),
+                     exe_w_hex=r["exe"].encode())
     with open(s.boxes_file, "rb") as boxes:
         c.check("kelvor showed no box", b"box " not in boxes.read()[seen_boxes:], str(s.boxes_file))
 
