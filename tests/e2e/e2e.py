@@ -523,8 +523,10 @@ def builder_page(s: Session, c: Checks, kelvor: str):
                     file == f"kelvor-{program.stem}.bat" and data == bat.encode() and
                     data.count(b"\n") == data.count(b"\r\n"), f"{file}: {data!r}")
             (root / "kelvor.bat").write_bytes(data)
-            runs.append(dict(case, root=root, target=target, folder=folder, shortcut=shortcut,
-                             exe=wine_path(exe), seen=seen.encode(),
+            # What runs is what the page showed: its Target and Start in, its PowerShell strings.
+            runs.append(dict(case, root=root, target=got["outputs"]["shortcut-target"],
+                             start_in=got["outputs"]["shortcut-start-in"], shortcut=strings[1:],
+                             folder=folder, exe=wine_path(exe), seen=seen.encode(),
                              state=(mask, PRIORITY_CLASS[level])))
         for field, text in BUILDER_REFUSED:
             drive_page.fill(driver, {field: text})
@@ -551,7 +553,7 @@ def builder(s: Session, c: Checks, results):
     s.copy("probe.exe", folder, "cmd.exe")
     runs = builder_page(s, c, wine_path(shutil.copy(s.kelvor, folder)))
     made = subprocess.run(["wine", s.helpers / "make_lnk.exe"] + [text for r in runs for text in (
-        wine_path(r["root"] / "kelvor.lnk"), r["target"], r["folder"])],
+        wine_path(r["root"] / "kelvor.lnk"), r["target"], r["start_in"])],
         env=dict(s.env, LC_ALL="C.UTF-8"), stdin=subprocess.DEVNULL, capture_output=True,
         timeout=120)
     c.check("shortcuts saved through IShellLinkW", made.returncode == 0, str(made.stderr))
