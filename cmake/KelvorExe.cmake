@@ -23,16 +23,11 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
         -Wframe-larger-than=4095 -Werror)
 endif()
 target_compile_options(kelvor_core PRIVATE ${KELVOR_TINY_FLAGS})
+target_compile_options(kelvor_cpus_core PRIVATE ${KELVOR_TINY_FLAGS})
 
-# kelvor_add_exe(<target> [<compile definition>...]) builds one launcher exe;
-# test builds pass definitions that change how the Win32 seam answers.
-function(kelvor_add_exe target)
-    add_executable(${target} WIN32
-        ${PROJECT_SOURCE_DIR}/src/platform/win32_platform.cpp
-        ${PROJECT_SOURCE_DIR}/src/platform/win32_startup.cpp
-        ${PROJECT_SOURCE_DIR}/src/platform/win32_resources.rc)
-    target_link_libraries(${target} PRIVATE kelvor_core)
-    target_compile_definitions(${target} PRIVATE ${ARGN})
+# kelvor_link_tiny(<target>): the compile and link options every exe of the
+# project is built with.
+function(kelvor_link_tiny target)
     target_compile_options(${target} PRIVATE ${KELVOR_TINY_FLAGS})
     # No link timestamp and no build paths, so two builds of one tree give the same bytes.
     target_link_options(${target} PRIVATE
@@ -49,7 +44,32 @@ function(kelvor_add_exe target)
     target_link_libraries(${target} PRIVATE kernel32)
 endfunction()
 
+# kelvor_add_exe(<target> [<compile definition>...]) builds one launcher exe;
+# test builds pass definitions that change how the Win32 seam answers.
+function(kelvor_add_exe target)
+    add_executable(${target} WIN32
+        ${PROJECT_SOURCE_DIR}/src/platform/win32_platform.cpp
+        ${PROJECT_SOURCE_DIR}/src/platform/win32_startup.cpp
+        ${PROJECT_SOURCE_DIR}/src/platform/win32_resources.rc)
+    target_link_libraries(${target} PRIVATE kelvor_core)
+    target_compile_definitions(${target} PRIVATE ${ARGN})
+    kelvor_link_tiny(${target})
+endfunction()
+
+# kelvor_add_cpus_exe(<target>) builds kelvor-cpus.exe, the CPU-layout reader, the
+# same way; it imports USER32 too, for the clipboard and its one box.
+function(kelvor_add_cpus_exe target)
+    add_executable(${target} WIN32
+        ${PROJECT_SOURCE_DIR}/src/platform/win32_cpus_platform.cpp
+        ${PROJECT_SOURCE_DIR}/src/platform/win32_cpus_startup.cpp
+        ${PROJECT_SOURCE_DIR}/src/platform/win32_cpus_resources.rc)
+    target_link_libraries(${target} PRIVATE kelvor_cpus_core)
+    kelvor_link_tiny(${target})
+    target_link_libraries(${target} PRIVATE user32)
+endfunction()
+
 kelvor_add_exe(kelvor)
+kelvor_add_cpus_exe(kelvor-cpus)
 
 # What Windows reads from the exe (header flags, imports, manifest, version
 # resource) is checked on every build: Wine starts exes that Windows refuses.

@@ -1,0 +1,59 @@
+// The processor layout as kelvor-cpus reads it from Windows' answer: plain
+// fixed-size arrays, no allocation. CPUs are numbered as Task Manager does: a
+// processor's index within its group plus the active processors of earlier groups.
+#pragma once
+
+#include <cstdint>
+
+constexpr int kMaxGroups = 32;
+// A readable group has at most 32 active processors (see GroupsFolded).
+constexpr int kMaxCpus = kMaxGroups * 32;
+constexpr uint16_t kNoOwner = 0xFFFF;
+
+// What a CPU belongs to. The first four are Windows' own relationship numbers;
+// a kind is the cores of one efficiency class.
+enum Relation : uint8_t { Core, Node, Cache, Package, Group, Kind, kRelations };
+
+struct CpuLayout {
+    int cpuCount;
+    uint8_t cacheLevel;  // of the last-level caches, the only caches kept
+    // How many of each: cores, NUMA nodes, last-level caches, packages, groups, kinds.
+    int count[kRelations];
+    // Per owner: a core's efficiency class (higher is faster), a node's number, a
+    // cache's bytes, a group's active processors (above 32 when folded), a kind's class.
+    uint32_t value[kRelations][kMaxCpus];
+    // Per CPU, its owner of each relation. Owners are numbered by their lowest
+    // CPU, except nodes, by node number, and kinds, from the fastest class.
+    uint16_t owner[kRelations][kMaxCpus];
+};
+
+// How the reading went. Read: the whole layout. GroupsFolded: only the groups and
+// their counts, because a 32-bit program sees a group of more than 32 processors
+// folded onto processors 0 to 31. Everything else is a fault, told in a sentence.
+enum class LayoutOutcome : uint8_t {
+    Read,
+    GroupsFolded,
+    CallRefused,     // value: Windows' error number
+    AnswerTooLarge,  // value: the bytes Windows needs
+    EntrySizeZero,   // value: the entry's offset in the answer, up to CacheAcrossGroups
+    EntryTooShort,
+    EntryPastEnd,
+    GroupCountDoesNotFit,
+    OutsideGroups,
+    CacheAcrossGroups,
+    NoGroups,
+    GroupsTwice,
+    TooManyGroups,   // value: the group count
+    GroupNumbering,  // value: the group
+    NodeTwice,       // value: the node number
+    NoCores,
+    NoCache,
+    CpuInTwo,  // value: the CPU, and the relation
+    CpuInNone,
+};
+
+struct LayoutRead {
+    LayoutOutcome outcome;
+    Relation relation;
+    uint32_t value;
+};

@@ -1,0 +1,17 @@
+// Sets of CPUs in Task Manager's numbering, and the mask kelvor takes for one.
+#pragma once
+
+#include <cstdint>
+
+#include "cpu_layout.h"
+
+struct CpuSet {
+    uint32_t words[kMaxCpus / 32];
+};
+
+bool HasCpu(const CpuSet& set, int cpu);
+// The CPUs whose owner of `relation` is `owner`.
+CpuSet OwnedBy(const CpuLayout& layout, Relation relation, int owner);
+// The mask kelvor takes for the set: its CPUs in group 0, less bit 31, which
+// would make the decimal mask negative.
+uint32_t KelvorMask(const CpuLayout& layout, const CpuSet& set);

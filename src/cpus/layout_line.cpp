@@ -1,0 +1,55 @@
+// kelvor-cpus-1;g=...;c=...;l=...;n=...;p=...;x=<CRC-32>, each list in the order
+// docs/CPU-LAYOUT.md gives, which is the order the reader numbers the owners in.
+#include "layout_line.h"
+
+#include "cpu_sets.h"
+#include "text_out.h"
+
+namespace {
+
+// CRC-32 of zip and PNG: reflected polynomial 0xEDB88320, all ones in and out.
+// Bit by bit: a table would cost the exe a kilobyte.
+uint32_t Crc32(const char* text, const char* end) {
+    uint32_t crc = 0xFFFFFFFF;
+    while (text < end) {
+        crc ^= static_cast<uint8_t>(*text++);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+        }
+    }
+    return ~crc;
+}
+
+// The lists in the line's order, each with what goes before an owner's CPUs.
+constexpr Relation kLists[] = {Core, Cache, Node, Package};
+constexpr const char* kKeys[] = {";c=", ";l=", ";n=", ";p="};
+constexpr const char* kItems[] = {"%n:", "%n:%n:", "", ""};
+
+}  // namespace
+
+int ComposeLayoutLine(const CpuLayout& layout, char* line, int capacity) {
+    TextOut out = StartText(line, capacity);
+    Format(out, "kelvor-cpus-1;g=");
+    for (int group = 0; group < layout.count[Group]; ++group) {
+        Format(out, group > 0 ? ",%n" : "%n", layout.value[Group][group]);
+    }
+    for (int list = 0; list < 4; ++list) {
+        const Relation relation = kLists[list];
+        Format(out, kKeys[list]);
+        for (int owner = 0; owner < layout.count[relation]; ++owner) {
+            const CpuSet cpus = OwnedBy(layout, relation, owner);
+            const uint32_t value = layout.value[relation][owner];
+            Format(out, owner > 0 ? "," : "");
+            // A core's class; a cache's level and size in KiB.
+            Format(out, kItems[list], relation == Cache ? layout.cacheLevel : value, value / 1024);
+            Format(out, "%l", &cpus);
+        }
+    }
+    const uint32_t check = Crc32(out.start, out.at);
+    Format(out, ";x=");
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        PutChar(out, "0123456789ABCDEF"[check >> shift & 0xF]);
+    }
+    const int length = EndText(out);
+    return out.full ? -1 : length;
+}
