@@ -1,9 +1,13 @@
 #!/usr/bin/python3
 """Drives src/page/kelvor-command-builder.html from file:// in headless Chromium
 (Debian's chromium-driver and python3-selenium, so /usr/bin/python3) as a user does;
-tests/e2e/e2e.py (group builder) runs it over its cases. As a program it makes the
-README's picture: drive_page.py --screenshot <png>."""
+tests/e2e/e2e.py (group builder) runs it over its cases. As a program it runs the page's
+own checks (drive_page.py --check: layout line, ticks while a count is typed, outputs
+kept by an error, cmd.exe for a .bat) or makes the README's picture
+(drive_page.py --screenshot <png>, with python3-pil)."""
 
+import base64
+import io
 import json
 import sys
 import tempfile
@@ -55,6 +59,15 @@ def open_page(downloads: Path, page: Path = PAGE):
     return driver
 
 
+def paste(driver, field, text):
+    """Puts text into the field at once, as a paste does: one input event, then a change."""
+    driver.execute_script("""const field = document.getElementById(arguments[0]);
+        field.focus(); field.select();
+        if (arguments[1] !== '') document.execCommand('insertText', false, arguments[1]);
+        else field.value = '', field.dispatchEvent(new Event('input', {bubbles: true}));
+        field.dispatchEvent(new Event('change', {bubbles: true}));""", field, text)
+
+
 def fill(driver, case):
     """Enters what the case gives of: layout (kelvor-cpus.exe's line or box text, pasted
     at once; "" clears it), topology (TOPOLOGY's numbers), cpus (the cpus to tick, or a
@@ -64,12 +77,8 @@ def fill(driver, case):
     def type_over(field, text):
         driver.find_element(By.ID, field).send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.DELETE,
                                                     str(text))
-    if "layout" in case:  # as a paste: the whole text in one input event
-        driver.execute_script("""const area = document.getElementById('layout');
-            area.focus(); area.select();
-            document.execCommand('insertText', false, arguments[0]);
-            if (arguments[0] === '') area.dispatchEvent(new Event('input', {bubbles: true}));""",
-                              case["layout"])
+    if "layout" in case:
+        paste(driver, "layout", case["layout"])
     for field, number in zip(TOPOLOGY, case.get("topology", ())):
         type_over(field, number)
     cpus = case.get("cpus", "")
@@ -117,6 +126,13 @@ def read(driver):
                                  OUTPUTS)
 
 
+def output_needs(driver):
+    """The page's own table of the fields each output needs ({output id: [field id]}): a
+    refused field empties exactly the outputs that need it ("cpus" also stands for the
+    count fields)."""
+    return driver.execute_script("return OUTPUT_NEEDS")
+
+
 def download_bat(driver, downloads: Path):
     """Clicks the download button; the file's name and bytes (the file removed)."""
     driver.find_element(By.ID, "download-bat").click()
@@ -138,16 +154,114 @@ def requests_made(driver):
             if '"Network.requestWillBeSent"' in entry["message"]]
 
 
+def _mask(cpus):
+    return str(sum(1 << cpu for cpu in cpus))
+
+
+def _not_last_digit(line):
+    """The line with its check's last digit changed: damaged."""
+    return line[:-1] + ("1" if line[-1] == "0" else "0")
+
+
+# Sixteen cores of one class under two caches, the first the larger.
+LAYOUT_TWO_CACHES = layout_line("g=32;c=" + ",".join(f"0:{2 * i}-{2 * i + 1}" for i in range(16)) +
+                                ";l=3:98304:0-15,3:32768:16-31;n=0-31;p=0-31")
+PICKS_8P_16E = ["all", "p", "e", "one-per-core", "all-but-0"]
+# The page's own checks, in order on one page: what to enter (fill's case, or a function of
+# the driver), then what read() must show.
+CHECKS = [
+    ("the 8P+16E line: tiles, kinds, cache, picks", dict(layout=LAYOUT_8P_16E), lambda g: (
+        [t["kind"] for t in g["tiles"]] == ["P"] * 16 + ["E"] * 16 and not g["counts_shown"] and
+        {t["cache"] for t in g["tiles"]} == {"36 MB L3: cpu0 to cpu31"} and
+        [t["cpu"] for t in g["tiles"] if not t["selectable"]] == [31] and
+        [p["name"] for p in g["picks"]] == PICKS_8P_16E and
+        g["outputs"]["layout-summary"].startswith("24 cores, 32 logical processors: 8 P-cores"))),
+    ("its E-cores pick and mask", dict(cpus="e"), lambda g: (
+        g["ticked"] == list(range(16, 31)) and g["outputs"]["mask-decimal"] == _mask(range(16, 31)))),
+    ("the box's whole text with a two-cache line", dict(layout=f"kelvor-cpus\r\n{LAYOUT_TWO_CACHES}\r\n"),
+     lambda g: [t["cache"] for t in g["tiles"]] == ["96 MB L3: cpu0 to cpu15"] * 16 + [
+         "32 MB L3: cpu16 to cpu31"] * 16 and [p["name"] for p in g["picks"]] == [
+         "all", "cache-0", "cache-1", "one-per-core", "all-but-0"] and not g["errors"]["layout"]),
+    ("its second cache's pick and mask", dict(cpus="cache-1"), lambda g: (
+        g["ticked"] == list(range(16, 31)) and g["outputs"]["mask-hex"] == "7FFF0000")),
+    ("a damaged line: a sentence, the tiles as they were", dict(layout=_not_last_digit(
+        LAYOUT_TWO_CACHES)), lambda g: g["errors"]["layout"].startswith("This line is damaged") and
+     len({t["cache"] for t in g["tiles"]}) == 2 and g["ticked"] == list(range(16, 31))),
+    ("another version: its own sentence", dict(layout=LAYOUT_8P_16E.replace("-1;", "-2;", 1)),
+     lambda g: "another version" in g["errors"]["layout"] and len(g["tiles"]) == 32),
+    ("cleared: the counts again; no CPU ticked keeps Start in", dict(layout=""), lambda g: (
+        g["counts_shown"] and len(g["tiles"]) == 8 and not g["errors"]["layout"] and
+        g["ticked"] == [] and g["errors"]["cpus"] and g["outputs"]["mask-decimal"] == "" and
+        g["outputs"]["shortcut-start-in"] == r"C:\Games" and "CPUs the program" in
+        g["outputs"]["blocked"])),
+    ("all picked", dict(cpus="all"), lambda g: g["ticked"] == list(range(8))),
+    ("typing 24 over 8 keeps all ticked", dict(topology=(24,)),
+     lambda g: g["ticked"] == list(range(24))),
+    ("back to 8, cpu0 and cpu2 ticked", dict(topology=(8,), cpus=[0, 2]),
+     lambda g: g["ticked"] == [0, 2]),
+    ("typing 24 over 8 keeps cpu2 through 2, ticks no more", dict(topology=(24,)),
+     lambda g: g["ticked"] == [0, 2] and g["outputs"]["mask-decimal"] == "5"),
+    ("a bad delay keeps the lines that do not need it", dict(delay="x"), lambda g: (
+        g["errors"]["delay"] and g["outputs"]["shortcut-target"] == "" and g["outputs"]["bat"] == ""
+        and not g["download"] and g["outputs"]["mask-decimal"] == "5" and
+        g["outputs"]["shortcut-start-in"] == r"C:\Games" and
+        g["outputs"]["task-program"] == r"C:\Tools\kelvor.exe" and
+        g["outputs"]["blocked"].startswith("The lines left empty wait for Delay"))),
+    ("the sentence's button goes to the delay", lambda driver: driver.find_element(
+        By.CSS_SELECTOR, "#blocked button").click(), lambda g: g["focus"] == "delay"),
+    ("too long for cmd.exe: no batch file, the other routes", lambda driver: (
+        fill(driver, dict(delay=0)), paste(driver, "arguments", "x" * 9000)), lambda g: (
+        g["outputs"]["bat"] == "" and not g["download"] and
+        g["outputs"]["bat-warnings"].startswith("No batch file") and
+        g["outputs"]["task-arguments"].endswith("x" * 9000) and g["outputs"]["powershell-shortcut"])),
+    ("a .bat: 64-bit cmd.exe by full path", lambda driver: (paste(driver, "arguments", ""), fill(
+        driver, dict(program=r"C:\s\run.bat"))), lambda g: g["outputs"]["shortcut-target"].endswith(
+        r'"C:\Windows\Sysnative\cmd.exe" /d /s /c ""C:\s\run.bat""') and g["download"] and
+        g["outputs"]["cmd-note"].startswith(r"run.bat runs in C:\Windows\Sysnative\cmd.exe")),
+    ("a .bat on 32-bit Windows", dict(windows_64=False, windows_folder=r"D:\WIN"), lambda g: g[
+        "outputs"]["task-arguments"].endswith(r'"D:\WIN\System32\cmd.exe" /d /s /c ""C:\s\run.bat""')),
+]
+
+
+def page_checks(driver):
+    """Runs CHECKS on the open page: (name, passed, what read() showed) each."""
+    results = []
+    for name, enter, right in CHECKS:
+        enter(driver) if callable(enter) else fill(driver, enter)
+        got = dict(read(driver), focus=driver.execute_script("return document.activeElement.id"))
+        results.append((name, bool(right(got)), json.dumps(got)[:2000]))
+    return results
+
+
+def screenshot(driver, png: Path):
+    """The README's picture: EXAMPLE entered, the whole page drawn 800 px wide (at 0.8 of
+    its 1000 px, so that text stays sharp) in 32 colours by python3-pil."""
+    from PIL import Image
+    fill(driver, EXAMPLE)
+    height = driver.execute_script(
+        "document.activeElement.blur(); window.scrollTo(0, 0);"
+        "return document.documentElement.scrollHeight")
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+        "width": 1000, "height": height, "deviceScaleFactor": 0.8, "mobile": False})
+    shot = driver.execute_cdp_cmd("Page.captureScreenshot", {"format": "png"})["data"]
+    with Image.open(io.BytesIO(base64.b64decode(shot))) as page:
+        page.convert("RGB").quantize(32, dither=Image.Dither.NONE).save(png, optimize=True)
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] != "--screenshot":
-        sys.exit("usage: drive_page.py --screenshot <png>")
+    if not (sys.argv[1:2] == ["--check"] and len(sys.argv) == 2 or
+            sys.argv[1:2] == ["--screenshot"] and len(sys.argv) == 3):
+        sys.exit("usage: drive_page.py --check | --screenshot <png>")
     with tempfile.TemporaryDirectory() as downloads:
         driver = open_page(Path(downloads))
         try:
-            fill(driver, EXAMPLE)
-            driver.set_window_size(1000, 200 + driver.execute_script(
-                "document.activeElement.blur(); return document.documentElement.scrollHeight"))
-            driver.execute_script("window.scrollTo(0, 0)")
-            driver.save_screenshot(sys.argv[2])
+            if sys.argv[1] == "--screenshot":
+                screenshot(driver, Path(sys.argv[2]))
+                sys.exit(0)
+            failed = 0
+            for name, passed, shown in page_checks(driver):
+                print(f"{'ok  ' if passed else 'FAIL'} {name}" + ("" if passed else f"\n  {shown}"))
+                failed += not passed
+            sys.exit(f"{failed} of {len(CHECKS)} page checks failed" if failed else 0)
         finally:
             driver.quit()
