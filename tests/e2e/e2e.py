@@ -666,54 +666,142 @@ def within_layout(root: Path):
             'mount --bind "$1/node" /sys/devices/system/node && shift && exec "$@"', "sh", root]
 
 
+def layout_caches(layout):
+    """The last-level caches: those of the highest level of data or unified caches, in the
+    order of their lowest CPU."""
+    top = max(level for level, kind, _, _ in layout["caches"] if kind != "Instruction")
+    return sorted((cache for cache in layout["caches"] if cache[0] == top and
+                   cache[1] != "Instruction"), key=lambda cache: min(cache[3]))
+
+
 def layout_line(layout) -> str:
     """The line of docs/CPU-LAYOUT.md for a layout as Wine reports it: one group, every
     core of efficiency class 0."""
-    top = max(level for level, kind, _, _ in layout["caches"] if kind != "Instruction")
-    last = [cache for cache in layout["caches"] if cache[0] == top and cache[1] != "Instruction"]
     text = ";".join([
         "kelvor-cpus-1", f"g={sum(len(core) for core in layout['cores'])}",
         "c=" + ",".join(f"0:{cpu_list(core, '+')}" for core in sorted(layout["cores"], key=min)),
         "l=" + ",".join(f"{level}:{kib}:{cpu_list(cpus, '+')}"
-                        for level, _, kib, cpus in sorted(last, key=lambda cache: min(cache[3]))),
+                        for level, _, kib, cpus in layout_caches(layout)),
         "n=" + ",".join(cpu_list(node, "+") for node in layout["nodes"]),
         "p=" + ",".join(cpu_list(package, "+") for package in sorted(layout["packages"], key=min))])
     return f"{text};x={zlib.crc32(text.encode()):08X}"
+
+
+def layout_box_rows(layout):
+    """The lines that kelvor-cpus's box shows for a layout of one kind of core, as Wine reports
+    it: the counts, then each set of CPUs with the number kelvor takes for it."""
+    def row(label, cpus, number=True):
+        cpus = sorted(cpus)
+        return f"  {label}: cpu{cpu_list(cpus, ', cpu')}" + (
+            f" = {sum(1 << cpu for cpu in cpus)}" if number else "")
+    cores, packages = layout["cores"], len(layout["packages"])
+    count = sum(len(core) for core in cores)
+    rows = [f"This computer has {count} CPUs (logical processors) on {len(cores)} cores" +
+            (f", in {packages} packages (sockets)" if packages > 1 else "") +
+            ", in 1 processor group.", row("all CPUs", range(count))]
+    if len(cores) < count:
+        rows.append(row("one thread per core", [min(core) for core in cores]))
+    last = layout_caches(layout)
+    if len(last) > 1:
+        rows += [row(f"{kib // 1024} MB L{level} cache", cpus) for level, _, kib, cpus in last]
+    if len(layout["nodes"]) > 1:
+        rows += [row(f"NUMA node {i}", node, False) for i, node in enumerate(layout["nodes"])]
+    return rows
 
 
 class Skipped(Exception):
     """A group that cannot run on this machine; the reason."""
 
 
+# What the chain from Windows' answer to the applied mask picks on each layout's page: a quick
+# pick's name or the CPUs to tick, and kelvor's priority.
+CPU_LAYOUT_PICKS = [("one-per-core", 4), ([4, 5, 6, 7], 5)]
+
+
 def cpus(s: Session, c: Checks, results):
     """kelvor-cpus.exe over each made-up layout, in a private mount namespace where Wine reads
-    it: its box and the clipboard carry the layout's line."""
-    for number, (name, layout) in enumerate(CPU_LAYOUTS.items()):
-        root = s.work / f"layout{number}"
-        write_sysfs(layout, root)
-        try:
-            seen = subprocess.run([*within_layout(root), "cat", "/sys/devices/system/cpu/online"],
-                                  capture_output=True, text=True, timeout=30)
-        except OSError as error:
-            raise Skipped(f"no private mount namespace: {error}")
-        if seen.stdout != (root / "cpu/online").read_text():
-            raise Skipped(f"no private mount namespace over /sys/devices/system: "
-                          f"{seen.stderr.strip() or seen.stdout.strip()}")
-        print(f"  layout: {name}")
-        r = s.run(b"kelvor-cpus.exe", exe=s.kelvor_cpus, within=within_layout(root))
-        line, clipboard = layout_line(layout), s.work / f"clipboard{number}.txt"
-        subprocess.run(["wine", s.helpers / "clipboard_text.exe", wine_path(clipboard)],
-                       env=s.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-        texts = [box["textw"].decode("utf-8") for box in r["boxes"]]
-        c.check(f"{name}: one box", len(texts) == 1 and r["boxes"][0]["buttons"] == "OK",
-                f"{r['boxes']} (files in {r['dir']})")
-        c.check(f"{name}: box ends with the layout's line", texts and
-                texts[0].rstrip().split()[-1] == line, f"expected {line}, got {texts}")
-        c.check(f"{name}: the clipboard holds the line", clipboard.exists() and
-                clipboard.read_text("utf-8") == line, clipboard.exists() and clipboard.read_text())
-        c.check(f"{name}: exit code 0", r["run"].get("exit_code") == "0", str(r["run"]))
-        if texts:
-            print("\n".join("    | " + text for text in texts[0].splitlines()))
+    it: its box and the clipboard carry the layout's line, which the page reads into its tiles;
+    the page's .bat for a pick of them then runs kelvor on the probe in that namespace."""
+    sys.path.insert(0, str(HERE.parent / "page"))
+    import drive_page  # selenium: only Debian's /usr/bin/python3 has it
+
+    downloads = s.work / "downloads"
+    downloads.mkdir()
+    driver = None
+    try:
+        for number, (name, layout) in enumerate(CPU_LAYOUTS.items()):
+            root = s.work / f"layout{number}"
+            write_sysfs(layout, root)
+            try:
+                seen = subprocess.run([*within_layout(root), "cat", "/sys/devices/system/cpu/online"],
+                                      capture_output=True, text=True, timeout=30)
+            except OSError as error:
+                raise Skipped(f"no private mount namespace: {error}")
+            if seen.stdout != (root / "cpu/online").read_text():
+                raise Skipped("no private mount namespace over /sys/devices/system: "
+                              f"{seen.stderr.strip() or seen.stdout.strip()}")
+            print(f"  layout: {name}")
+            r = s.run(b"kelvor-cpus.exe", exe=s.kelvor_cpus, within=within_layout(root))
+            line, clipboard = layout_line(layout), s.work / f"clipboard{number}.txt"
+            subprocess.run(["wine", s.helpers / "clipboard_text.exe", wine_path(clipboard)],
+                           env=s.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+            texts = [box["textw"].decode("utf-8") for box in r["boxes"]]
+            box = texts[0].splitlines() if texts else []
+            c.check(f"{name}: one box with one OK button", len(texts) == 1 and
+                    r["boxes"][0]["buttons"] == "OK", f"{r['boxes']} (files in {r['dir']})")
+            print("\n".join("    | " + text for text in box))
+            c.check(f"{name}: box ends with the layout's line", box[-1:] == [line],
+                    f"expected {line}")
+            missing = [row for row in layout_box_rows(layout) if row not in box]
+            c.check(f"{name}: box's counts, caches and masks", not missing, f"missing {missing}")
+            c.check(f"{name}: the clipboard holds the line", clipboard.exists() and
+                    clipboard.read_text("utf-8") == line, clipboard.exists() and clipboard.read_text())
+            c.check(f"{name}: exit code 0", r["run"].get("exit_code") == "0", str(r["run"]))
+
+            # The line pasted into the page, which draws the layout's CPUs.
+            driver = driver or drive_page.open_page(downloads)
+            pick, priority = CPU_LAYOUT_PICKS[number]
+            drive_page.fill(driver, {"layout": clipboard.read_text("utf-8"), "cpus": pick,
+                                     "priority": priority, "delay": 0,
+                                     "kelvor": wine_path(s.kelvor),
+                                     "program": wine_path(s.spaced_probe),
+                                     "arguments": "", "folder": ""})
+            got = drive_page.read(driver)
+            tiles = got["tiles"]
+            c.check(f"{name}: page has a tile per CPU", sorted(t["cpu"] for t in tiles) ==
+                    list(range(sum(len(core) for core in layout["cores"]))), str(tiles))
+            groups = lambda key: sorted(sorted(t["cpu"] for t in tiles if t[key] == value)
+                                        for value in {t[key] for t in tiles})
+            c.check(f"{name}: page's cores are the layout's", groups("core") ==
+                    sorted(sorted(core) for core in layout["cores"]), str(groups("core")))
+            c.check(f"{name}: page's cache groups are the layout's", groups("cache") ==
+                    sorted(cpus for _, _, _, cpus in layout_caches(layout)), str(groups("cache")))
+            c.check(f"{name}: page shows one kind of core", {t["kind"] for t in tiles} == {""},
+                    str({t["kind"] for t in tiles}))
+            ticks = [min(core) for core in layout["cores"]] if pick == "one-per-core" else pick
+            mask = sum(1 << cpu for cpu in ticks)
+            c.check(f"{name}: page ticks {ticks}, mask {mask}", got["ticked"] == sorted(ticks) and
+                    got["outputs"]["mask-decimal"] == str(mask),
+                    f"{got['ticked']}, {got['outputs']['mask-decimal']}")
+
+            # The page's .bat run in the layout's namespace: kelvor sets that mask on the probe.
+            _, data = drive_page.download_bat(driver, downloads)
+            (root / "kelvor.bat").write_bytes(data)
+            result = root / "probe.txt"
+            subprocess.run([*within_layout(root), "wine", "cmd", "/c", wine_path(root / "kelvor.bat")],
+                           env=dict(s.env, KELVOR_PROBE_OUT=wine_path(result), KELVOR_PROBE_MS="1500"),
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+            deadline = time.monotonic() + 30
+            while "end" not in (parse_keys(result) or {}) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            if c.check(f"{name}: the .bat's probe ran to its end", "end" in (parse_keys(result) or {}),
+                       str(root)):
+                c.target(f"{name}: through the page's .bat", parse_probe(result),
+                         (mask, PRIORITY_CLASS[priority]), sum(1 << cpu for cpu in range(len(tiles))),
+                         cmdline_w_hex=f'"{wine_path(s.spaced_probe)}"'.encode())
+    finally:
+        if driver:
+            driver.quit()
 
 
 CODE = {"bad_affinity": bad_affinity, "launch_failed": launch_failed_long,
