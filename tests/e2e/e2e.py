@@ -485,7 +485,8 @@ def builder_page(s: Session, c: Checks, kelvor: str):
             exe, icon = program, f"{path},0"
             if program.suffix in (".bat", ".cmd"):
                 program.write_bytes(b'@"%s" %%*\r\n' % wine_path(s.probe).encode())
-                cmdl, seen = f'"{CMD}" /d /s /c "{cmdl}"', f'"{wine_path(s.probe)}" {case["arguments"]}'
+                cmdl = f'"{CMD}" /d /s /c "{cmdl}"'
+                seen = f'"{wine_path(s.probe)}" {case["arguments"]}'
                 exe, icon = s.probe, f"{CMD},0"
                 # cmd.exe starts the probe: it inherits the mask, and (as CreateProcess
                 # does) the class only when Idle or Below normal.
@@ -573,7 +574,8 @@ def builder(s: Session, c: Checks, results):
             r.get("wine_cmd", True)]
     seen_boxes = s.boxes_file.stat().st_size
     for r, kind in runs:
-        opened = r["root"] / {"bat": "kelvor.bat", "lnk": "kelvor.lnk", "ps": r["shortcut"][0]}[kind]
+        opened = r["root"] / {"bat": "kelvor.bat", "lnk": "kelvor.lnk",
+                              "ps": r["shortcut"][0]}[kind]
         # A .bat target's probe waits for its cmd.exe, which waits for it: a short watch.
         subprocess.run(["wine", *(["cmd", "/c"] if kind == "bat" else ["start"]),
                         wine_path(opened)], env=dict(
@@ -600,7 +602,8 @@ def builder(s: Session, c: Checks, results):
 def made_up_layout(cores, shared, nodes, packages):
     """Each core with its own 48 KiB L1 data and 32 KiB L1 instruction caches, and the `shared`
     unified caches as (level, KiB, CPUs)."""
-    own = [(1, kind, kib, core) for core in cores for kind, kib in (("Data", 48), ("Instruction", 32))]
+    own = [(1, kind, kib, core) for core in cores
+           for kind, kib in (("Data", 48), ("Instruction", 32))]
     return dict(cores=cores, caches=own + [(level, "Unified", kib, list(cpus))
                                            for level, kib, cpus in shared],
                 nodes=[list(node) for node in nodes], packages=[list(p) for p in packages])
@@ -718,87 +721,106 @@ class Skipped(Exception):
 CPU_LAYOUT_PICKS = [("one-per-core", 4), ([4, 5, 6, 7], 5)]
 
 
+def enter_layout(root: Path):
+    """The command words that run a command within `root`'s layout; Skipped when this machine
+    cannot make the namespace (no CAP_SYS_ADMIN, unshare refused)."""
+    within = within_layout(root)
+    try:
+        seen = subprocess.run([*within, "cat", "/sys/devices/system/cpu/online"],
+                              capture_output=True, text=True, timeout=30)
+    except OSError as error:
+        raise Skipped(f"no private mount namespace: {error}")
+    if seen.stdout != (root / "cpu/online").read_text():
+        raise Skipped("no private mount namespace over /sys/devices/system: "
+                      f"{seen.stderr.strip() or seen.stdout.strip()}")
+    return within
+
+
+def layout_read(s: Session, c: Checks, name: str, layout, within, clipboard: Path):
+    """kelvor-cpus.exe within the layout: its one box shows the layout's counts, caches and
+    masks and ends with its line, which it put on the clipboard."""
+    r = s.run(b"kelvor-cpus.exe", exe=s.kelvor_cpus, within=within)
+    line = layout_line(layout)
+    subprocess.run(["wine", s.helpers / "clipboard_text.exe", wine_path(clipboard)], env=s.env,
+                   stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    texts = [box["textw"].decode("utf-8") for box in r["boxes"]]
+    box = texts[0].splitlines() if texts else []
+    print("\n".join("    | " + text for text in box))
+    c.check(f"{name}: one box with one OK button", len(texts) == 1 and
+            r["boxes"][0]["buttons"] == "OK", f"{r['boxes']} (files in {r['dir']})")
+    c.check(f"{name}: box ends with the layout's line", box[-1:] == [line], f"expected {line}")
+    missing = [row for row in layout_box_rows(layout) if row not in box]
+    c.check(f"{name}: box's counts, caches and masks", not missing, f"missing {missing}")
+    pasted = clipboard.read_text("utf-8") if clipboard.exists() else None
+    c.check(f"{name}: the clipboard holds the line", pasted == line, str(pasted))
+    c.check(f"{name}: exit code 0", r["run"].get("exit_code") == "0", str(r["run"]))
+    return pasted or ""
+
+
+def layout_chain(s: Session, c: Checks, name: str, layout, root: Path, driver, pasted: str,
+                 pick):
+    """The pasted line in the page: its tiles are the layout's CPUs, cores and caches; a pick
+    of them and the page's .bat, run within the layout in `root`, has kelvor set its mask on
+    the probe."""
+    import drive_page
+
+    cpus, priority = pick
+    drive_page.fill(driver, {"layout": pasted, "cpus": cpus, "priority": priority, "delay": 0,
+                             "kelvor": wine_path(s.kelvor), "program": wine_path(s.spaced_probe),
+                             "arguments": "", "folder": ""})
+    got = drive_page.read(driver)
+    tiles, count = got["tiles"], sum(len(core) for core in layout["cores"])
+    def groups(key):
+        return sorted(sorted(t["cpu"] for t in tiles if t[key] == value)
+                      for value in {t[key] for t in tiles})
+    c.check(f"{name}: page has a tile per CPU", sorted(t["cpu"] for t in tiles) ==
+            list(range(count)), str(tiles))
+    c.check(f"{name}: page's cores are the layout's", groups("core") ==
+            sorted(sorted(core) for core in layout["cores"]), str(groups("core")))
+    c.check(f"{name}: page's cache groups are the layout's", groups("cache") ==
+            sorted(cpus for _, _, _, cpus in layout_caches(layout)), str(groups("cache")))
+    c.check(f"{name}: page shows one kind of core", {t["kind"] for t in tiles} == {""},
+            str({t["kind"] for t in tiles}))
+    ticks = [min(core) for core in layout["cores"]] if cpus == "one-per-core" else cpus
+    mask = sum(1 << cpu for cpu in ticks)
+    c.check(f"{name}: page ticks {ticks}, mask {mask}", got["ticked"] == sorted(ticks) and
+            got["outputs"]["mask-decimal"] == str(mask),
+            f"{got['ticked']}, {got['outputs']['mask-decimal']}")
+
+    _, data = drive_page.download_bat(driver, s.work / "downloads")
+    (root / "kelvor.bat").write_bytes(data)
+    result = root / "probe.txt"
+    subprocess.run([*within_layout(root), "wine", "cmd", "/c", wine_path(root / "kelvor.bat")],
+                   env=dict(s.env, KELVOR_PROBE_OUT=wine_path(result), KELVOR_PROBE_MS="1500"),
+                   stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    # kelvor runs detached: the probe's end line says that all is done.
+    deadline = time.monotonic() + 30
+    while "end" not in (parse_keys(result) or {}) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    if c.check(f"{name}: the page's .bat ran the probe to its end",
+               "end" in (parse_keys(result) or {}), str(root)):
+        c.target(f"{name}: through the page's .bat", parse_probe(result),
+                 (mask, PRIORITY_CLASS[priority]), (1 << count) - 1,
+                 cmdline_w_hex=f'"{wine_path(s.spaced_probe)}"'.encode())
+
+
 def cpus(s: Session, c: Checks, results):
     """kelvor-cpus.exe over each made-up layout, in a private mount namespace where Wine reads
-    it: its box and the clipboard carry the layout's line, which the page reads into its tiles;
-    the page's .bat for a pick of them then runs kelvor on the probe in that namespace."""
+    it, and the chain from its line through the page to the mask kelvor sets."""
     sys.path.insert(0, str(HERE.parent / "page"))
     import drive_page  # selenium: only Debian's /usr/bin/python3 has it
 
-    downloads = s.work / "downloads"
-    downloads.mkdir()
+    (s.work / "downloads").mkdir()
     driver = None
     try:
         for number, (name, layout) in enumerate(CPU_LAYOUTS.items()):
             root = s.work / f"layout{number}"
             write_sysfs(layout, root)
-            try:
-                seen = subprocess.run([*within_layout(root), "cat", "/sys/devices/system/cpu/online"],
-                                      capture_output=True, text=True, timeout=30)
-            except OSError as error:
-                raise Skipped(f"no private mount namespace: {error}")
-            if seen.stdout != (root / "cpu/online").read_text():
-                raise Skipped("no private mount namespace over /sys/devices/system: "
-                              f"{seen.stderr.strip() or seen.stdout.strip()}")
+            within = enter_layout(root)
             print(f"  layout: {name}")
-            r = s.run(b"kelvor-cpus.exe", exe=s.kelvor_cpus, within=within_layout(root))
-            line, clipboard = layout_line(layout), s.work / f"clipboard{number}.txt"
-            subprocess.run(["wine", s.helpers / "clipboard_text.exe", wine_path(clipboard)],
-                           env=s.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-            texts = [box["textw"].decode("utf-8") for box in r["boxes"]]
-            box = texts[0].splitlines() if texts else []
-            c.check(f"{name}: one box with one OK button", len(texts) == 1 and
-                    r["boxes"][0]["buttons"] == "OK", f"{r['boxes']} (files in {r['dir']})")
-            print("\n".join("    | " + text for text in box))
-            c.check(f"{name}: box ends with the layout's line", box[-1:] == [line],
-                    f"expected {line}")
-            missing = [row for row in layout_box_rows(layout) if row not in box]
-            c.check(f"{name}: box's counts, caches and masks", not missing, f"missing {missing}")
-            c.check(f"{name}: the clipboard holds the line", clipboard.exists() and
-                    clipboard.read_text("utf-8") == line, clipboard.exists() and clipboard.read_text())
-            c.check(f"{name}: exit code 0", r["run"].get("exit_code") == "0", str(r["run"]))
-
-            # The line pasted into the page, which draws the layout's CPUs.
-            driver = driver or drive_page.open_page(downloads)
-            pick, priority = CPU_LAYOUT_PICKS[number]
-            drive_page.fill(driver, {"layout": clipboard.read_text("utf-8"), "cpus": pick,
-                                     "priority": priority, "delay": 0,
-                                     "kelvor": wine_path(s.kelvor),
-                                     "program": wine_path(s.spaced_probe),
-                                     "arguments": "", "folder": ""})
-            got = drive_page.read(driver)
-            tiles = got["tiles"]
-            c.check(f"{name}: page has a tile per CPU", sorted(t["cpu"] for t in tiles) ==
-                    list(range(sum(len(core) for core in layout["cores"]))), str(tiles))
-            groups = lambda key: sorted(sorted(t["cpu"] for t in tiles if t[key] == value)
-                                        for value in {t[key] for t in tiles})
-            c.check(f"{name}: page's cores are the layout's", groups("core") ==
-                    sorted(sorted(core) for core in layout["cores"]), str(groups("core")))
-            c.check(f"{name}: page's cache groups are the layout's", groups("cache") ==
-                    sorted(cpus for _, _, _, cpus in layout_caches(layout)), str(groups("cache")))
-            c.check(f"{name}: page shows one kind of core", {t["kind"] for t in tiles} == {""},
-                    str({t["kind"] for t in tiles}))
-            ticks = [min(core) for core in layout["cores"]] if pick == "one-per-core" else pick
-            mask = sum(1 << cpu for cpu in ticks)
-            c.check(f"{name}: page ticks {ticks}, mask {mask}", got["ticked"] == sorted(ticks) and
-                    got["outputs"]["mask-decimal"] == str(mask),
-                    f"{got['ticked']}, {got['outputs']['mask-decimal']}")
-
-            # The page's .bat run in the layout's namespace: kelvor sets that mask on the probe.
-            _, data = drive_page.download_bat(driver, downloads)
-            (root / "kelvor.bat").write_bytes(data)
-            result = root / "probe.txt"
-            subprocess.run([*within_layout(root), "wine", "cmd", "/c", wine_path(root / "kelvor.bat")],
-                           env=dict(s.env, KELVOR_PROBE_OUT=wine_path(result), KELVOR_PROBE_MS="1500"),
-                           stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
-            deadline = time.monotonic() + 30
-            while "end" not in (parse_keys(result) or {}) and time.monotonic() < deadline:
-                time.sleep(0.05)
-            if c.check(f"{name}: the .bat's probe ran to its end", "end" in (parse_keys(result) or {}),
-                       str(root)):
-                c.target(f"{name}: through the page's .bat", parse_probe(result),
-                         (mask, PRIORITY_CLASS[priority]), sum(1 << cpu for cpu in range(len(tiles))),
-                         cmdline_w_hex=f'"{wine_path(s.spaced_probe)}"'.encode())
+            pasted = layout_read(s, c, name, layout, within, s.work / f"clipboard{number}.txt")
+            driver = driver or drive_page.open_page(s.work / "downloads")
+            layout_chain(s, c, name, layout, root, driver, pasted, CPU_LAYOUT_PICKS[number])
     finally:
         if driver:
             driver.quit()
