@@ -572,15 +572,19 @@ def builder(s: Session, c: Checks, results):
     # re-quotes them. The .bat of a row with wine_cmd=False does not run under Wine.
     runs = [(r, kind) for r in runs for kind in ("bat", "lnk", "ps") if kind != "bat" or
             r.get("wine_cmd", True)]
-    seen_boxes = s.boxes_file.stat().st_size
+    seen_boxes, started = s.boxes_file.stat().st_size, []
+    # All at once: each run has its own files, and the probe watches until kelvor has ended.
     for r, kind in runs:
         opened = r["root"] / {"bat": "kelvor.bat", "lnk": "kelvor.lnk",
                               "ps": r["shortcut"][0]}[kind]
         # A .bat target's probe waits for its cmd.exe, which waits for it: a short watch.
-        subprocess.run(["wine", *(["cmd", "/c"] if kind == "bat" else ["start"]),
-                        wine_path(opened)], env=dict(
-            s.env, KELVOR_PROBE_OUT=wine_path(r["root"] / f"{kind}.txt"),
-            KELVOR_PROBE_MS=str(r["delay"] + 1500)), stdin=subprocess.DEVNULL, capture_output=True)
+        started.append(subprocess.Popen(
+            ["wine", *(["cmd", "/c"] if kind == "bat" else ["start"]), wine_path(opened)],
+            env=dict(s.env, KELVOR_PROBE_OUT=wine_path(r["root"] / f"{kind}.txt"),
+                     KELVOR_PROBE_MS=str(r["delay"] + 1500)), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    for process in started:
+        process.wait(timeout=120)
     deadline = time.monotonic() + 30
     for r, kind in runs:
         name, result = f"{r['program']} through the {kind}", r["root"] / f"{kind}.txt"
