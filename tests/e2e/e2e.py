@@ -160,11 +160,12 @@ class Session:
         return self._system_mask
 
     def run(self, raw: bytes, exe: Path = None, timeout_ms: int = RUN_LIMIT_MS,
-            unicode: bool = False, within=()):
+            unicode: bool = False, within=(), watch_ms: int = None):
         """Runs kelvor with the raw command line `raw` (with `unicode`, UTF-8 that the
         runner passes to CreateProcessW) and returns what every process recorded:
         the runner returns once kelvor and its target have ended. `within` is the
-        command that runs Wine (a made-up CPU layout's, within_layout())."""
+        command that runs Wine (a made-up CPU layout's, within_layout()); `watch_ms` the
+        longest a probe watches (one whose starter waits for it)."""
         self.counter += 1
         case = self.work / f"run{self.counter:03d}"
         case.mkdir()
@@ -172,6 +173,8 @@ class Session:
         seen = self.boxes_file.stat().st_size
         # Wine's relay trace of kelvor's MessageBoxA calls (the session's RelayInclude).
         env = dict(self.env, KELVOR_PROBE_OUT=wine_path(case / "probe.txt"), WINEDEBUG="+relay")
+        if watch_ms is not None:
+            env["KELVOR_PROBE_MS"] = str(watch_ms)
         with open(case / "wine.log", "wb") as log:
             subprocess.run([*within, "wine", self.helpers / "raw_runner.exe",
                             wine_path(case / "run.txt"),
@@ -390,6 +393,22 @@ def wow64(s: Session, c: Checks, results):
     c.run(name, r, [], started=True, state=(3 & system, PRIORITY_CLASS[4]), system_mask=system,
           cmdline_hex=rest, cmdline_w_hex=rest, bits="64")
     unicode_cases(s, c, "probe64.exe", 64)
+
+    # The command builder's line for a batch program on 64-bit Windows: 32-bit kelvor reaches
+    # the 64-bit cmd.exe through Sysnative, which runs the batch file and it the probe.
+    name, probe = "batch program through Sysnative's cmd.exe", s.copy("probe64.exe", s.work)
+    batch = s.work / "bat dir" / "go.bat"
+    batch.parent.mkdir()
+    batch.write_bytes(b'@"%s" %%*\r\n' % wine_path(probe).encode())
+    r = s.run(b'kelvor.exe 1 4 0 "%s\\Sysnative\\cmd.exe" /d /s /c ""%s" x "y z""' % (
+        WINDOWS_FOLDER.encode(), wine_path(batch).encode()), watch_ms=1500)
+    c.check(f"{name}: no box, exit code 0", not r["boxes"] and r["run"].get("exit_code") == "0",
+            f"{r['boxes']}, {r['run']}")
+    if c.check(f"{name}: the probe ran to its end", r["probe"] and "end" in r["probe"],
+               str(r["dir"])):
+        # cmd.exe started the probe: it inherits the mask, not the class Above normal.
+        c.target(name, r["probe"], (1 & system, PRIORITY_CLASS[3]), system, bits="64",
+                 cmdline_w_hex=b'"%s" x "y z"' % wine_path(probe).encode())
 
 
 # The command builder page (src/page/), each case as a user types it: paths under
