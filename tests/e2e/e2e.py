@@ -520,6 +520,13 @@ def builder_page(s: Session, c: Checks, kelvor: str):
             # Its one warning here: a Target longer than a shortcut's Properties box holds.
             c.check(f"{name}: warns only of a Target over 259 characters", bool(warned) == (
                 len(target) > 259) and (not warned or "259" in warned), f"{len(target)}: {warned}")
+            others = [got["outputs"][key] for key in ("task-warnings", "bat-warnings")]
+            c.check(f"{name}: no warning for Task Scheduler or the .bat", not any(others),
+                    str(others))
+            # A batch program's note names the cmd.exe it runs in.
+            note = got["outputs"]["cmd-note"]
+            c.check(f"{name}: cmd.exe's note", f" runs in {CMD}, " in note
+                    if program.suffix in (".bat", ".cmd") else note == "", note)
             want = {"mask-decimal": str(mask), "mask-hex": f"{mask:X}", "shortcut-target": target,
                     "shortcut-start-in": folder,
                     "task-program": kelvor, "task-arguments": arguments, "task-start-in": folder}
