@@ -9,7 +9,8 @@ that tests/e2e/session.sh started (its environment in <session dir>/env) whose o
 box_reader.exe reads and closes kelvor's boxes; probe.exe is the target. A group runs its
 rows of tests/data/launch_runs.def, then its cases in CODE below (those that depend on the
 machine's own system mask or need more than a row says). Without group names every group
-of the session's arch runs (WIN64_GROUPS need a 64-bit prefix). Exit code 0 when every
+of the session's arch runs (WIN64_GROUPS need a 64-bit prefix). The cpus group runs
+kelvor-cpus.exe over cpu_layouts.py's made-up CPU layouts instead. Exit code 0 when every
 check passed, 77 when none failed but a group could not run here (it says why), 1 otherwise.
 """
 
