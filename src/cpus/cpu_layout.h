@@ -10,26 +10,21 @@ constexpr int kMaxGroups = 32;
 constexpr int kMaxCpus = kMaxGroups * 32;
 constexpr uint16_t kNoOwner = 0xFFFF;
 
+// What a CPU belongs to. The first four are Windows' own relationship numbers;
+// a kind is the cores of one efficiency class.
+enum Relation : uint8_t { Core, Node, Cache, Package, Group, Kind, kRelations };
+
 struct CpuLayout {
-    int groupCount;
-    uint8_t groupActive[kMaxGroups];  // active processors; above 32 when folded
-    uint16_t groupFirstCpu[kMaxGroups];
     int cpuCount;
-    int coreCount;
-    uint8_t coreClass[kMaxCpus];  // efficiency class: higher is faster
-    uint8_t coreThreads[kMaxCpus];
-    int cacheCount;  // last-level caches only
-    uint8_t cacheLevel;
-    uint32_t cacheBytes[kMaxCpus];
-    int nodeCount;
-    uint32_t nodeNumber[kMaxCpus];
-    int packageCount;
-    // For each CPU, the index of its core, last-level cache, NUMA node and
-    // package, in the order Windows listed them; kNoOwner when none.
-    uint16_t coreOf[kMaxCpus];
-    uint16_t cacheOf[kMaxCpus];
-    uint16_t nodeOf[kMaxCpus];
-    uint16_t packageOf[kMaxCpus];
+    uint8_t cacheLevel;  // of the last-level caches, the only caches kept
+    // How many of each: cores, NUMA nodes, last-level caches, packages, groups, kinds.
+    int count[kRelations];
+    // Per owner: a core's efficiency class (higher is faster), a node's number, a
+    // cache's bytes, a group's active processors (above 32 when folded), a kind's class.
+    uint32_t value[kRelations][kMaxCpus];
+    // Per CPU, its owner of each relation. Owners are numbered by their lowest
+    // CPU, except nodes, by node number, and kinds, from the fastest class.
+    uint16_t owner[kRelations][kMaxCpus];
 };
 
 // How the reading went. Read: the whole layout. GroupsFolded: only the groups and
@@ -40,7 +35,7 @@ enum class LayoutOutcome : uint8_t {
     GroupsFolded,
     CallRefused,     // value: Windows' error number
     AnswerTooLarge,  // value: the bytes Windows needs
-    EntrySizeZero,   // value: the entry's offset in the answer
+    EntrySizeZero,   // value: the entry's offset in the answer, up to CacheAcrossGroups
     EntryTooShort,
     EntryPastEnd,
     GroupCountDoesNotFit,
@@ -53,11 +48,9 @@ enum class LayoutOutcome : uint8_t {
     NodeTwice,       // value: the node number
     NoCores,
     NoCache,
-    CpuInTwo,  // value: the CPU; relation: core, cache, node or package
+    CpuInTwo,  // value: the CPU, and the relation
     CpuInNone,
 };
-
-enum class Relation : uint8_t { Core, Cache, Node, Package };
 
 struct LayoutRead {
     LayoutOutcome outcome;

@@ -1,5 +1,7 @@
-// The box in words a reader needs no terms for: counts, kinds of core, caches,
-// NUMA nodes and groups when there is more than one, then kelvor's masks and the line.
+// The box in words a reader needs no terms for: the counts, then one row per set
+// of CPUs people pick (all, each kind of core, one thread per core, each
+// last-level cache) with the number kelvor takes for it, rows for NUMA nodes and
+// groups when there is more than one, and the line.
 #include "layout_box.h"
 
 #include "cpu_sets.h"
@@ -7,239 +9,125 @@
 
 namespace {
 
-constexpr char kUnreadable[] = "Windows' description of the processors cannot be read: ";
-constexpr const char* kRelationNames[] = {"core", "last-level cache", "NUMA node", "package"};
-
-// The sentence for each fault, in LayoutOutcome order from CallRefused: the text
-// before the outcome's value, and after it (null: the value is not shown).
-struct FaultWords {
-    const char* before;
-    const char* after;
+// The faults' sentences, in LayoutOutcome order from CallRefused: %n is the
+// read's value, %s the name of its relation. Entry faults follow the entry's offset.
+constexpr const char* kFaultTexts[] = {
+    "Windows did not describe the processors (error %n).",
+    "Windows' description of the processors needs %n bytes, more than this program holds.",
+    "has size 0.",
+    "is too short for its kind.",
+    "runs past the end.",
+    "has a group count that does not fit.",
+    "names processors outside the processor groups.",
+    "is a cache across processor groups.",
+    "it names no processor groups.",
+    "it names the processor groups twice.",
+    "it names %n processor groups, more than this program holds.",
+    "the processors of group %n are not numbered from 0.",
+    "it names NUMA node %n twice.",
+    "it names no cores.",
+    "it names no data cache.",
+    "it puts cpu%n in two %ss.",
+    "it puts cpu%n in no %s.",
 };
-constexpr FaultWords kFaultWords[] = {
-    {"Windows did not describe the processors: error ", "."},
-    {"Windows' description of the processors needs ", " bytes, more than this program holds."},
-    {"the entry at byte ", " has size 0."},
-    {"the entry at byte ", " is too short for its kind."},
-    {"the entry at byte ", " runs past the end."},
-    {"the entry at byte ", " has a group count that does not fit."},
-    {"the entry at byte ", " names processors outside the groups Windows reported."},
-    {"the entry at byte ", " is a cache shared across processor groups."},
-    {"it names no processor groups.", nullptr},
-    {"it names the processor groups twice.", nullptr},
-    {"it names ", " processor groups, more than this program holds."},
-    {"the processors of group ", " are not numbered from 0."},
-    {"it names NUMA node ", " twice."},
-    {"it names no cores.", nullptr},
-    {"it names no data cache.", nullptr},
-    {"it puts cpu", " in two "},
-    {"it puts cpu", " in no "},
-};
+constexpr const char* kRelationNames[] = {"core", "NUMA node", "last-level cache", "package"};
 
 void PutFault(TextOut& out, const LayoutRead& read) {
-    const int index = static_cast<int>(read.outcome) - static_cast<int>(LayoutOutcome::CallRefused);
-    if (index >= 2) {
-        Put(out, kUnreadable);
+    const LayoutOutcome outcome = read.outcome;
+    if (outcome >= LayoutOutcome::EntrySizeZero) {
+        Format(out, "Windows' description of the processors cannot be read: ");
     }
-    const FaultWords& words = kFaultWords[index];
-    Put(out, words.before);
-    if (words.after != nullptr) {
-        PutNumber(out, read.value);
-        Put(out, words.after);
+    if (outcome >= LayoutOutcome::EntrySizeZero && outcome <= LayoutOutcome::CacheAcrossGroups) {
+        Format(out, "the entry at byte %n ", read.value);
     }
-    if (read.outcome >= LayoutOutcome::CpuInTwo) {
-        Put(out, kRelationNames[static_cast<int>(read.relation)]);
-        if (read.outcome == LayoutOutcome::CpuInTwo) {
-            PutChar(out, 's');
-        }
-        PutChar(out, '.');
-    }
+    Format(out,
+           kFaultTexts[static_cast<int>(outcome) - static_cast<int>(LayoutOutcome::CallRefused)],
+           read.value, kRelationNames[read.relation]);
 }
 
 void PutSummary(TextOut& out, const CpuLayout& layout) {
-    Put(out, "This computer has ");
-    PutCount(out, static_cast<uint32_t>(layout.cpuCount), "CPU");
-    Put(out, " (logical processors)");
-    if (layout.coreCount > 0) {
-        Put(out, " on ");
-        PutCount(out, static_cast<uint32_t>(layout.coreCount), "core");
+    Format(out, "This computer has %n CPU%p (logical processors)", layout.cpuCount);
+    if (layout.count[Core] > 0) {
+        Format(out, " on %n core%p", layout.count[Core]);
     }
-    Put(out, ", in ");
-    if (layout.packageCount > 1) {
-        PutCount(out, static_cast<uint32_t>(layout.packageCount), "package");
-        Put(out, " (sockets) and ");
+    if (layout.count[Package] > 1) {
+        Format(out, ", in %n packages (sockets)", layout.count[Package]);
     }
-    PutCount(out, static_cast<uint32_t>(layout.groupCount), "processor group");
-    Put(out, ".\n");
+    Format(out, ", in %n processor group%p.\n", layout.count[Group]);
 }
 
-CpuSet GroupCpus(const CpuLayout& layout, int group) {
-    CpuSet set{};
-    for (int i = 0; i < layout.groupActive[group]; ++i) {
-        AddCpu(set, layout.groupFirstCpu[group] + i);
-    }
-    return set;
+// Ends a row: its CPUs and, for a pick, the number kelvor takes for them when it
+// can name any of them.
+void EndRow(TextOut& out, const CpuLayout& layout, const CpuSet& cpus, bool pick) {
+    const uint32_t mask = KelvorMask(layout, cpus);
+    Format(out, pick && mask != 0 ? ": %c = %n\n" : ": %c\n", &cpus, mask);
 }
 
-void PutGroups(TextOut& out, const CpuLayout& layout, bool folded) {
-    Put(out, "\nProcessor groups:\n");
-    for (int group = 0; group < layout.groupCount; ++group) {
-        Put(out, "  group ");
-        PutNumber(out, static_cast<uint32_t>(group));
-        Put(out, ": ");
-        if (folded) {
-            PutCount(out, layout.groupActive[group], "CPU");
-        } else {
-            PutBoxCpus(out, layout, GroupCpus(layout, group));
-        }
-        PutChar(out, '\n');
+// A row per owner of `relation`, when there is more than one: `label` given the
+// owner's number, value and the cache level.
+void PutRows(TextOut& out, const CpuLayout& layout, Relation relation, const char* label) {
+    for (int owner = 0; layout.count[relation] > 1 && owner < layout.count[relation]; ++owner) {
+        Format(out, label, owner, layout.value[relation][owner], layout.cacheLevel);
+        EndRow(out, layout, OwnedBy(layout, relation, owner), relation == Cache);
     }
 }
 
-// Efficiency classes present, from the highest. Returns how many.
-int ClassesPresent(const CpuLayout& layout, uint8_t* classes) {
-    int count = 0;
-    for (int value = 255; value >= 0; --value) {
-        for (int core = 0; core < layout.coreCount; ++core) {
-            if (layout.coreClass[core] == value) {
-                classes[count++] = static_cast<uint8_t>(value);
-                break;
-            }
-        }
-    }
-    return count;
-}
-
-// "P-cores", "E-cores" or "E-cores (class N)" for the kind at `rank` of `kinds`.
-void PutKindName(TextOut& out, int rank, int kinds, uint8_t value) {
-    Put(out, rank == 0 ? "P-cores" : "E-cores");
-    if (rank > 0 && kinds > 2) {
-        Put(out, " (class ");
-        PutNumber(out, value);
-        PutChar(out, ')');
-    }
-}
-
-CpuSet KindCpus(const CpuLayout& layout, uint8_t value) {
-    CpuSet set{};
-    for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-        if (layout.coreClass[layout.coreOf[cpu]] == value) {
-            AddCpu(set, cpu);
-        }
-    }
-    return set;
-}
-
-void PutKinds(TextOut& out, const CpuLayout& layout, const uint8_t* classes, int kinds) {
-    Put(out, "\nKinds of core:\n");
-    for (int rank = 0; rank < kinds; ++rank) {
-        int cores = 0;
-        int threads = -1;
-        for (int core = 0; core < layout.coreCount; ++core) {
-            if (layout.coreClass[core] == classes[rank]) {
+// Kinds of core, from the fastest: P-cores, E-cores, or with more than two kinds
+// E-cores (class N); with their cores, and threads per core when all have as many.
+void PutKinds(TextOut& out, const CpuLayout& layout) {
+    for (int kind = 0; layout.count[Kind] > 1 && kind < layout.count[Kind]; ++kind) {
+        uint32_t cores = 0;
+        uint32_t threads = 0;
+        for (int core = 0; core < layout.count[Core]; ++core) {
+            if (layout.value[Core][core] == layout.value[Kind][kind]) {
+                uint32_t count = 0;
+                for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
+                    count += layout.owner[Core][cpu] == core;
+                }
+                threads = cores == 0 || threads == count ? count : 0;
                 ++cores;
-                threads = threads < 0 || threads == layout.coreThreads[core]
-                              ? layout.coreThreads[core]
-                              : 0;
             }
         }
-        Put(out, "  ");
-        PutKindName(out, rank, kinds, classes[rank]);
-        Put(out, ": ");
-        PutCount(out, static_cast<uint32_t>(cores), "core");
-        if (threads > 0) {
-            Put(out, ", ");
-            PutCount(out, static_cast<uint32_t>(threads), "thread");
-            Put(out, " each");
+        Format(out, kind == 0 ? "  P-cores" : "  E-cores");
+        if (kind > 0 && layout.count[Kind] > 2) {
+            Format(out, " (class %n)", layout.value[Kind][kind]);
         }
-        Put(out, ": ");
-        PutBoxCpus(out, layout, KindCpus(layout, classes[rank]));
-        PutChar(out, '\n');
+        Format(out, threads > 0 ? ", %n core%p of %n thread%p" : ", %n core%p", cores, threads);
+        EndRow(out, layout, OwnedBy(layout, Kind, kind), true);
     }
 }
 
-// "96 MB L3" or "512 KB L2".
-void PutCacheName(TextOut& out, const CpuLayout& layout, int cache) {
-    const uint32_t kib = layout.cacheBytes[cache] / 1024;
-    PutNumber(out, kib % 1024 == 0 ? kib / 1024 : kib);
-    Put(out, kib % 1024 == 0 ? " MB L" : " KB L");
-    PutNumber(out, layout.cacheLevel);
-}
-
-void PutCaches(TextOut& out, const CpuLayout& layout) {
-    Put(out, "\nLast-level caches (CPUs that share one work well together):\n");
-    for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-        if (LowestOfOwner(layout.cacheOf, cpu)) {
-            Put(out, "  ");
-            PutCacheName(out, layout, layout.cacheOf[cpu]);
-            Put(out, ": ");
-            PutBoxCpus(out, layout, OwnedBy(layout, layout.cacheOf, layout.cacheOf[cpu]));
-            PutChar(out, '\n');
-        }
-    }
-}
-
-void PutNodes(TextOut& out, const CpuLayout& layout) {
-    Put(out, "\nNUMA nodes (CPUs with their own nearby memory):\n");
-    for (int node = NodeAfter(layout, -1); node >= 0; node = NodeAfter(layout, node)) {
-        Put(out, "  node ");
-        PutNumber(out, layout.nodeNumber[node]);
-        Put(out, ": ");
-        PutBoxCpus(out, layout, OwnedBy(layout, layout.nodeOf, static_cast<uint16_t>(node)));
-        PutChar(out, '\n');
-    }
-}
-
-// Ends one pick, whose name starts at `name`: its mask, or the name taken back
-// when kelvor can name none of its CPUs.
-void EndPick(TextOut& out, char* name, const CpuLayout& layout, const CpuSet& set) {
-    const uint32_t mask = KelvorMask(layout, set);
-    if (mask == 0) {
-        out.at = name;
-        return;
-    }
-    Put(out, ": ");
-    PutNumber(out, mask);
-    PutChar(out, '\n');
-}
-
-void PutMasks(TextOut& out, const CpuLayout& layout, const uint8_t* classes, int kinds) {
-    Put(out, "\nkelvor's <affinity> for:\n");
+void PutLayout(TextOut& out, const CpuLayout& layout) {
+    PutSummary(out, layout);
+    Format(out, "\nCPUs, and the <affinity> number kelvor takes for them:\n  all CPUs");
+    // A core's first CPU is the one that brings the count of cores up: cores are
+    // numbered by their lowest CPU.
     CpuSet all{};
     CpuSet firstThreads{};
+    int cores = 0;
     for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-        AddCpu(all, cpu);
-        if (LowestOfOwner(layout.coreOf, cpu)) {
-            AddCpu(firstThreads, cpu);
+        all.words[cpu / 32] |= 1u << (cpu % 32);
+        if (layout.owner[Core][cpu] == cores) {
+            firstThreads.words[cpu / 32] |= 1u << (cpu % 32);
+            ++cores;
         }
     }
-    char* name = out.at;
-    Put(out, "  all CPUs");
-    EndPick(out, name, layout, all);
-    for (int rank = 0; kinds > 1 && rank < kinds; ++rank) {
-        name = out.at;
-        Put(out, "  ");
-        PutKindName(out, rank, kinds, classes[rank]);
-        EndPick(out, name, layout, KindCpus(layout, classes[rank]));
+    EndRow(out, layout, all, true);
+    PutKinds(out, layout);
+    if (layout.count[Core] < layout.cpuCount) {
+        Format(out, "  one thread per core");
+        EndRow(out, layout, firstThreads, true);
     }
-    if (layout.coreCount < layout.cpuCount) {
-        name = out.at;
-        Put(out, "  one thread per core");
-        EndPick(out, name, layout, firstThreads);
+    PutRows(out, layout, Cache, "  %_%k L%n cache");
+    PutRows(out, layout, Node, "  NUMA node %_%n");
+    PutRows(out, layout, Group, "  processor group %n");
+    if (layout.count[Group] > 1) {
+        Format(out,
+               "kelvor's mask is relative to the group the program starts in: bit n is processor "
+               "n of that group. These numbers are for group 0.\n");
     }
-    for (int cpu = 0; layout.cacheCount > 1 && cpu < layout.cpuCount; ++cpu) {
-        if (LowestOfOwner(layout.cacheOf, cpu)) {
-            const CpuSet set = OwnedBy(layout, layout.cacheOf, layout.cacheOf[cpu]);
-            name = out.at;
-            Put(out, "  ");
-            PutCacheName(out, layout, layout.cacheOf[cpu]);
-            Put(out, " of ");
-            PutBoxCpus(out, layout, set);
-            EndPick(out, name, layout, set);
-        }
-    }
-    if (layout.groupActive[0] == 32) {
-        Put(out, "kelvor cannot name cpu31: bit 31 would make the mask negative.\n");
+    if (layout.value[Group][0] == 32) {
+        Format(out, "kelvor cannot name cpu31: bit 31 would make the number negative.\n");
     }
 }
 
@@ -250,39 +138,21 @@ int ComposeLayoutBox(const CpuLayout& layout, const LayoutRead& read, const char
     TextOut out = StartText(text, capacity);
     if (read.outcome == LayoutOutcome::GroupsFolded) {
         PutSummary(out, layout);
-        PutGroups(out, layout, true);
-        Put(out,
-            "\nA 32-bit program such as this one sees a group of more than 32 CPUs folded onto "
-            "its first 32, so the layout cannot be read and there is no line for the command "
-            "builder.");
-        return EndText(out);
-    }
-    if (read.outcome != LayoutOutcome::Read) {
+        for (int group = 0; group < layout.count[Group]; ++group) {
+            Format(out, "  processor group %n: %n CPU%p\n", group, layout.value[Group][group]);
+        }
+        Format(out,
+               "A 32-bit program sees a group of more than 32 CPUs folded onto its first 32, so "
+               "the layout cannot be read and there is no line for the command builder.");
+    } else if (read.outcome != LayoutOutcome::Read) {
         PutFault(out, read);
-        return EndText(out);
+    } else {
+        PutLayout(out, layout);
+        Format(out,
+               onClipboard ? "\nThe line for the command builder, also on the clipboard:\n%s"
+                           : "\nThe line for the command builder (not on the clipboard: Ctrl+C "
+                             "copies this box's text):\n%s",
+               line);
     }
-    PutSummary(out, layout);
-    uint8_t classes[256];
-    const int kinds = ClassesPresent(layout, classes);
-    if (kinds > 1) {
-        PutKinds(out, layout, classes, kinds);
-    }
-    if (layout.cacheCount > 1) {
-        PutCaches(out, layout);
-    }
-    if (layout.nodeCount > 1) {
-        PutNodes(out, layout);
-    }
-    if (layout.groupCount > 1) {
-        PutGroups(out, layout, false);
-        Put(out,
-            "kelvor's mask is relative to the group the program starts in: bit n is processor n "
-            "of that group. The masks below are for group 0.\n");
-    }
-    PutMasks(out, layout, classes, kinds);
-    Put(out, onClipboard ? "\nThe line for the command builder, also on the clipboard:\n"
-                         : "\nThe line for the command builder (not on the clipboard: Ctrl+C "
-                           "copies this box's text):\n");
-    Put(out, line);
     return EndText(out);
 }

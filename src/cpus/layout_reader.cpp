@@ -1,6 +1,6 @@
 // Two passes over Windows' answer: the first checks every entry's size and finds
 // the groups, which number the CPUs; the second places each CPU in its core,
-// cache, node and package, refusing a CPU placed twice.
+// NUMA node, cache and package, refusing a CPU placed twice.
 #include "layout_reader.h"
 
 #include "processor_answer.h"
@@ -13,7 +13,7 @@ uint32_t Word(const uint8_t* at) {
     return value;
 }
 
-uint16_t HalfWord(const uint8_t* at) {
+uint32_t HalfWord(const uint8_t* at) {
     uint16_t value;
     __builtin_memcpy(&value, at, sizeof(value));
     return value;
@@ -23,15 +23,16 @@ uint32_t LowBits(uint32_t count) {
     return count >= 32 ? 0xFFFFFFFF : (1u << count) - 1;
 }
 
-// What an entry of a known kind must hold: its fixed part, then `count` items
-// (masks or group records) of `itemSize` bytes, the count being a 16-bit field.
+// What an entry of a known kind holds: its fixed part, then a 16-bit count of
+// items (masks or group records) of `itemSize` bytes.
 struct EntryShape {
-    uint32_t fixedSize;
-    uint32_t countAt;
-    uint32_t itemSize;
-    bool zeroMeansOne;  // NUMA and cache entries of older Windows hold one mask, count 0
+    uint8_t fixedSize;
+    uint8_t countAt;
+    uint8_t itemSize;
+    bool zeroMeansOne;  // NUMA and cache entries of older Windows: one mask, count 0
 };
 
+// Indexed by the relationship numbers Core to Group.
 constexpr EntryShape kShapes[] = {
     {answer::kProcessorMasks, answer::kProcessorGroupCount, answer::kMaskSize, false},
     {answer::kNodeMasks, answer::kNodeGroupCount, answer::kMaskSize, true},
@@ -45,18 +46,21 @@ uint32_t ItemCount(const uint8_t* entry, const EntryShape& shape) {
     return count == 0 && shape.zeroMeansOne ? 1 : count;
 }
 
-LayoutRead Fault(LayoutOutcome outcome, uint32_t value) {
-    return {outcome, Relation::Core, value};
+bool IsDataCache(const uint8_t* entry) {
+    const uint32_t type = Word(entry + answer::kCacheType);
+    return type == answer::kUnifiedCache || type == answer::kDataCache;
 }
 
-constexpr LayoutRead kRead = {LayoutOutcome::Read, Relation::Core, 0};
+LayoutRead Fault(LayoutOutcome outcome, uint32_t value) {
+    return {outcome, Core, value};
+}
+
+constexpr LayoutRead kRead = {LayoutOutcome::Read, Core, 0};
 
 // Pass one: every entry lies within the answer and holds what its kind needs.
 // Finds the one group entry and the highest level of data or unified cache.
 LayoutRead CheckEntries(const uint8_t* answer, uint32_t length, const uint8_t** groups,
-                        uint32_t* lastLevel) {
-    *groups = nullptr;
-    *lastLevel = 0;
+                        CpuLayout& layout) {
     for (uint32_t offset = 0; offset < length;) {
         const uint8_t* entry = answer + offset;
         if (length - offset < answer::kBody) {
@@ -73,7 +77,7 @@ LayoutRead CheckEntries(const uint8_t* answer, uint32_t length, const uint8_t** 
         if (size < answer::kBody) {
             return Fault(LayoutOutcome::EntryTooShort, offset);
         }
-        if (kind <= answer::kGroup) {
+        if (kind <= Group) {
             const EntryShape& shape = kShapes[kind];
             if (size < shape.fixedSize) {
                 return Fault(LayoutOutcome::EntryTooShort, offset);
@@ -82,16 +86,14 @@ LayoutRead CheckEntries(const uint8_t* answer, uint32_t length, const uint8_t** 
                 return Fault(LayoutOutcome::GroupCountDoesNotFit, offset);
             }
         }
-        if (kind == answer::kGroup) {
+        if (kind == Group) {
             if (*groups != nullptr) {
                 return Fault(LayoutOutcome::GroupsTwice, 0);
             }
             *groups = entry;
         }
-        const uint32_t cacheType = kind == answer::kCache ? Word(entry + answer::kCacheType) : 1;
-        if ((cacheType == answer::kUnifiedCache || cacheType == answer::kDataCache) &&
-            entry[answer::kCacheLevel] > *lastLevel) {
-            *lastLevel = entry[answer::kCacheLevel];
+        if (kind == Cache && IsDataCache(entry) && entry[answer::kCacheLevel] > layout.cacheLevel) {
+            layout.cacheLevel = entry[answer::kCacheLevel];
         }
         offset += size;
     }
@@ -101,62 +103,68 @@ LayoutRead CheckEntries(const uint8_t* answer, uint32_t length, const uint8_t** 
 // The groups number the CPUs. A group of more than 32 stops the reading: its
 // masks are folded, so nothing else in the answer can be placed.
 LayoutRead ReadGroups(const uint8_t* groups, CpuLayout& layout) {
-    if (groups == nullptr || HalfWord(groups + answer::kActiveGroupCount) == 0) {
+    const uint32_t count = groups != nullptr ? HalfWord(groups + answer::kActiveGroupCount) : 0;
+    if (count == 0) {
         return Fault(LayoutOutcome::NoGroups, 0);
     }
-    const uint32_t count = HalfWord(groups + answer::kActiveGroupCount);
     if (count > kMaxGroups) {
         return Fault(LayoutOutcome::TooManyGroups, count);
     }
-    layout.groupCount = static_cast<int>(count);
-    int firstCpu = 0;
-    bool folded = false;
+    layout.count[Group] = static_cast<int>(count);
+    const uint8_t* const infos = groups + answer::kGroupInfos;
     for (uint32_t group = 0; group < count; ++group) {
-        const uint8_t active = groups[answer::kGroupInfos + group * answer::kGroupInfoSize +
-                                      answer::kActiveProcessorCount];
-        layout.groupActive[group] = active;
-        layout.groupFirstCpu[group] = static_cast<uint16_t>(firstCpu);
-        firstCpu += active;
-        folded = folded || active > 32;
+        const uint32_t active =
+            infos[group * answer::kGroupInfoSize + answer::kActiveProcessorCount];
+        layout.value[Group][group] = active;
+        layout.cpuCount += static_cast<int>(active);
+        if (active > 32) {
+            return Fault(LayoutOutcome::GroupsFolded, 0);
+        }
     }
-    layout.cpuCount = firstCpu;
-    if (folded) {
-        return Fault(LayoutOutcome::GroupsFolded, 0);
-    }
+    int cpu = 0;
     for (uint32_t group = 0; group < count; ++group) {
-        const uint32_t mask = Word(groups + answer::kGroupInfos + group * answer::kGroupInfoSize +
-                                   answer::kActiveProcessorMask);
-        if (mask != LowBits(layout.groupActive[group])) {
+        const uint32_t active = layout.value[Group][group];
+        if (Word(infos + group * answer::kGroupInfoSize + answer::kActiveProcessorMask) !=
+            LowBits(active)) {
             return Fault(LayoutOutcome::GroupNumbering, group);
+        }
+        for (uint32_t i = 0; i < active; ++i) {
+            layout.owner[Group][cpu++] = static_cast<uint16_t>(group);
         }
     }
     return kRead;
 }
 
-// Pass two, one entry: puts each CPU its masks name under `owner` in `owners`.
-// Sets *placed when it named any CPU.
-LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, const EntryShape& shape,
-                      const CpuLayout& layout, Relation relation, uint16_t* owners, uint16_t owner,
+// The CPU number of processor `bit` of `group`.
+int CpuOf(const CpuLayout& layout, uint32_t group, int bit) {
+    int cpu = bit;
+    for (uint32_t earlier = 0; earlier < group; ++earlier) {
+        cpu += static_cast<int>(layout.value[Group][earlier]);
+    }
+    return cpu;
+}
+
+// Pass two, one entry of relation `relation`: gives each CPU its masks name the
+// next owner. Returns how many it placed in *placed.
+LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, Relation relation, CpuLayout& layout,
                       int* placed) {
-    const uint32_t count = ItemCount(entry, shape);
-    if (relation == Relation::Core && count != 1) {
+    const uint32_t count = ItemCount(entry, kShapes[relation]);
+    if (relation == Core && count != 1) {
         return Fault(LayoutOutcome::GroupCountDoesNotFit, offset);
     }
-    *placed = 0;
     int cacheGroup = -1;
     for (uint32_t item = 0; item < count; ++item) {
-        const uint8_t* mask = entry + shape.fixedSize + item * answer::kMaskSize;
+        const uint8_t* mask = entry + kShapes[relation].fixedSize + item * answer::kMaskSize;
         const uint32_t bits = Word(mask + answer::kMaskBits);
         const uint32_t group = HalfWord(mask + answer::kMaskGroup);
         if (bits == 0) {
             continue;
         }
-        if (group >= static_cast<uint32_t>(layout.groupCount) ||
-            (bits & ~LowBits(layout.groupActive[group])) != 0) {
+        if (group >= static_cast<uint32_t>(layout.count[Group]) ||
+            (bits & ~LowBits(layout.value[Group][group])) != 0) {
             return Fault(LayoutOutcome::OutsideGroups, offset);
         }
-        if (relation == Relation::Cache && cacheGroup >= 0 &&
-            cacheGroup != static_cast<int>(group)) {
+        if (relation == Cache && cacheGroup >= 0 && cacheGroup != static_cast<int>(group)) {
             return Fault(LayoutOutcome::CacheAcrossGroups, offset);
         }
         cacheGroup = static_cast<int>(group);
@@ -164,108 +172,131 @@ LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, const EntryShape& s
             if ((bits >> bit & 1) == 0) {
                 continue;
             }
-            const int cpu = layout.groupFirstCpu[group] + bit;
-            if (owners[cpu] != kNoOwner) {
-                return {LayoutOutcome::CpuInTwo, relation, static_cast<uint32_t>(cpu)};
+            uint16_t& owner = layout.owner[relation][CpuOf(layout, group, bit)];
+            if (owner != kNoOwner) {
+                return {LayoutOutcome::CpuInTwo, relation,
+                        static_cast<uint32_t>(CpuOf(layout, group, bit))};
             }
-            owners[cpu] = owner;
+            owner = static_cast<uint16_t>(layout.count[relation]);
             ++*placed;
         }
     }
     return kRead;
 }
 
+// Numbers the owners of `relation` by their lowest CPU, or nodes by node number.
+void Renumber(CpuLayout& layout, Relation relation) {
+    static uint16_t newOwner[kMaxCpus];
+    static uint32_t newValue[kMaxCpus];
+    uint16_t next = 0;
+    for (int owner = 0; owner < layout.count[relation]; ++owner) {
+        newOwner[owner] = kNoOwner;
+    }
+    for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
+        const uint16_t owner = layout.owner[relation][cpu];
+        if (owner != kNoOwner && newOwner[owner] == kNoOwner) {
+            newOwner[owner] = next++;
+        }
+    }
+    for (int owner = 0; owner < layout.count[relation]; ++owner) {
+        if (relation == Node) {
+            newOwner[owner] = 0;
+            for (int other = 0; other < layout.count[Node]; ++other) {
+                newOwner[owner] += layout.value[Node][other] < layout.value[Node][owner];
+            }
+        }
+        newValue[newOwner[owner]] = layout.value[relation][owner];
+    }
+    for (int owner = 0; owner < layout.count[relation]; ++owner) {
+        layout.value[relation][owner] = newValue[owner];
+    }
+    for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
+        uint16_t& owner = layout.owner[relation][cpu];
+        owner = owner == kNoOwner ? kNoOwner : newOwner[owner];
+    }
+}
+
+// Kinds of core, from the fastest efficiency class down.
+void FindKinds(CpuLayout& layout) {
+    for (int value = 255; value >= 0; --value) {
+        bool present = false;
+        for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
+            if (layout.value[Core][layout.owner[Core][cpu]] == static_cast<uint32_t>(value)) {
+                layout.owner[Kind][cpu] = static_cast<uint16_t>(layout.count[Kind]);
+                present = true;
+            }
+        }
+        if (present) {
+            layout.value[Kind][layout.count[Kind]++] = static_cast<uint32_t>(value);
+        }
+    }
+}
+
 }  // namespace
 
 LayoutRead ReadLayout(const uint8_t* answer, uint32_t length, CpuLayout& layout) {
-    layout.groupCount = 0;
-    layout.cpuCount = 0;
-    layout.coreCount = 0;
-    layout.cacheCount = 0;
-    layout.nodeCount = 0;
-    layout.packageCount = 0;
-    const uint8_t* groups;
-    uint32_t lastLevel;
-    LayoutRead read = CheckEntries(answer, length, &groups, &lastLevel);
+    __builtin_memset(&layout, 0, sizeof(layout));
+    for (int cpu = 0; cpu < kMaxCpus; ++cpu) {
+        for (int relation = Core; relation < Group; ++relation) {
+            layout.owner[relation][cpu] = kNoOwner;
+        }
+    }
+    const uint8_t* groups = nullptr;
+    LayoutRead read = CheckEntries(answer, length, &groups, layout);
     if (read.outcome == LayoutOutcome::Read) {
         read = ReadGroups(groups, layout);
     }
     if (read.outcome != LayoutOutcome::Read) {
         return read;
     }
-    layout.cacheLevel = static_cast<uint8_t>(lastLevel);
-    for (int cpu = 0; cpu < kMaxCpus; ++cpu) {
-        layout.coreOf[cpu] = layout.cacheOf[cpu] = layout.nodeOf[cpu] = layout.packageOf[cpu] =
-            kNoOwner;
-    }
 
     for (uint32_t offset = 0; offset < length;) {
         const uint8_t* entry = answer + offset;
         const uint32_t kind = Word(entry + answer::kRelationship);
+        const uint32_t at = offset;
         offset += Word(entry + answer::kSize);
-        if (kind >= answer::kGroup ||
-            (kind == answer::kCache &&
-             (entry[answer::kCacheLevel] != lastLevel ||
-              (Word(entry + answer::kCacheType) != answer::kUnifiedCache &&
-               Word(entry + answer::kCacheType) != answer::kDataCache)))) {
+        if (kind >= Group || (kind == Cache && (entry[answer::kCacheLevel] != layout.cacheLevel ||
+                                                !IsDataCache(entry)))) {
             continue;
         }
-        int* count = &layout.coreCount;
-        uint16_t* owners = layout.coreOf;
-        Relation relation = Relation::Core;
-        if (kind == answer::kNode) {
-            count = &layout.nodeCount;
-            owners = layout.nodeOf;
-            relation = Relation::Node;
-        } else if (kind == answer::kCache) {
-            count = &layout.cacheCount;
-            owners = layout.cacheOf;
-            relation = Relation::Cache;
-        } else if (kind == answer::kPackage) {
-            count = &layout.packageCount;
-            owners = layout.packageOf;
-            relation = Relation::Package;
-        }
-        int placed;
-        read = PlaceEntry(entry, offset - Word(entry + answer::kSize), kShapes[kind], layout,
-                          relation, owners, static_cast<uint16_t>(*count), &placed);
+        const Relation relation = static_cast<Relation>(kind);
+        int placed = 0;
+        read = PlaceEntry(entry, at, relation, layout, &placed);
         if (read.outcome != LayoutOutcome::Read) {
             return read;
         }
         if (placed == 0) {
             continue;
         }
-        const int index = (*count)++;
-        if (kind == answer::kCore) {
-            layout.coreClass[index] = entry[answer::kEfficiencyClass];
-            layout.coreThreads[index] = static_cast<uint8_t>(placed);
-        } else if (kind == answer::kCache) {
-            layout.cacheBytes[index] = Word(entry + answer::kCacheSize);
-        } else if (kind == answer::kNode) {
-            const uint32_t number = Word(entry + answer::kNodeNumber);
-            for (int other = 0; other < index; ++other) {
-                if (layout.nodeNumber[other] == number) {
-                    return Fault(LayoutOutcome::NodeTwice, number);
-                }
+        const uint32_t value = relation == Core    ? entry[answer::kEfficiencyClass]
+                               : relation == Cache ? Word(entry + answer::kCacheSize)
+                                                   : Word(entry + answer::kNodeNumber);
+        for (int other = 0; relation == Node && other < layout.count[Node]; ++other) {
+            if (layout.value[Node][other] == value) {
+                return Fault(LayoutOutcome::NodeTwice, value);
             }
-            layout.nodeNumber[index] = number;
         }
+        layout.value[relation][layout.count[relation]++] = value;
     }
 
-    if (layout.coreCount == 0) {
+    if (layout.count[Core] == 0) {
         return Fault(LayoutOutcome::NoCores, 0);
     }
-    if (layout.cacheCount == 0) {
+    if (layout.count[Cache] == 0) {
         return Fault(LayoutOutcome::NoCache, 0);
     }
+    // Every CPU is in a core, a node and a package; it may lack a last-level cache.
     for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-        const Relation missing = layout.coreOf[cpu] == kNoOwner   ? Relation::Core
-                                 : layout.nodeOf[cpu] == kNoOwner ? Relation::Node
-                                                                  : Relation::Package;
-        if (layout.coreOf[cpu] == kNoOwner || layout.nodeOf[cpu] == kNoOwner ||
-            layout.packageOf[cpu] == kNoOwner) {
-            return {LayoutOutcome::CpuInNone, missing, static_cast<uint32_t>(cpu)};
+        for (int relation = Core; relation <= Package; ++relation) {
+            if (relation != Cache && layout.owner[relation][cpu] == kNoOwner) {
+                return {LayoutOutcome::CpuInNone, static_cast<Relation>(relation),
+                        static_cast<uint32_t>(cpu)};
+            }
         }
     }
+    for (int relation = Core; relation <= Package; ++relation) {
+        Renumber(layout, static_cast<Relation>(relation));
+    }
+    FindKinds(layout);
     return kRead;
 }

@@ -1,22 +1,10 @@
 #include "text_out.h"
 
-TextOut StartText(char* buffer, int capacity) {
-    return {buffer, buffer, buffer + capacity - 1, false};
-}
+#include <cstdarg>
 
-void PutChar(TextOut& out, char c) {
-    if (out.at < out.last) {
-        *out.at++ = c;
-    } else {
-        out.full = true;
-    }
-}
+#include "cpu_sets.h"
 
-void Put(TextOut& out, const char* text) {
-    while (*text != '\0') {
-        PutChar(out, *text++);
-    }
-}
+namespace {
 
 void PutNumber(TextOut& out, uint32_t number) {
     char digits[10];
@@ -30,13 +18,75 @@ void PutNumber(TextOut& out, uint32_t number) {
     }
 }
 
-void PutCount(TextOut& out, uint32_t number, const char* noun) {
-    PutNumber(out, number);
-    PutChar(out, ' ');
-    Put(out, noun);
-    if (number != 1) {
-        PutChar(out, 's');
+// Ascending ranges of the set, each after `first` or then `joiner`.
+void PutRanges(TextOut& out, const CpuSet& set, const char* first, const char* joiner) {
+    for (int cpu = 0; cpu < kMaxCpus; ++cpu) {
+        if (!HasCpu(set, cpu) || (cpu > 0 && HasCpu(set, cpu - 1))) {
+            continue;
+        }
+        int last = cpu;
+        while (last + 1 < kMaxCpus && HasCpu(set, last + 1)) {
+            ++last;
+        }
+        Format(out, last > cpu ? "%s%n-%n" : "%s%n", first, cpu, last);
+        first = joiner;
     }
+}
+
+}  // namespace
+
+TextOut StartText(char* buffer, int capacity) {
+    return {buffer, buffer, buffer + capacity - 1, false};
+}
+
+void PutChar(TextOut& out, char c) {
+    if (out.at < out.last) {
+        *out.at++ = c;
+    } else {
+        out.full = true;
+    }
+}
+
+void Format(TextOut& out, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    uint32_t number = 0;
+    for (const char* at = format; *at != '\0'; ++at) {
+        if (*at != '%') {
+            PutChar(out, *at);
+            continue;
+        }
+        switch (*++at) {
+            case 'n':
+                number = va_arg(arguments, uint32_t);
+                PutNumber(out, number);
+                break;
+            case '_':
+                va_arg(arguments, uint32_t);
+                break;
+            case 'p':
+                if (number != 1) {
+                    PutChar(out, 's');
+                }
+                break;
+            case 's':
+                Format(out, va_arg(arguments, const char*));
+                break;
+            case 'k':
+                // KiB, or MB when a whole number of them
+                number = va_arg(arguments, uint32_t) / 1024;
+                Format(out, number % 1024 != 0 ? "%n KB" : "%n MB",
+                       number % 1024 != 0 ? number : number / 1024);
+                break;
+            case 'c':
+                PutRanges(out, *va_arg(arguments, const CpuSet*), "cpu", ", cpu");
+                break;
+            case 'l':
+                PutRanges(out, *va_arg(arguments, const CpuSet*), "", "+");
+                break;
+        }
+    }
+    va_end(arguments);
 }
 
 int EndText(TextOut& out) {

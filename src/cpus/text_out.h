@@ -12,10 +12,13 @@ struct TextOut {
 };
 
 TextOut StartText(char* buffer, int capacity);
-void Put(TextOut& out, const char* text);
 void PutChar(TextOut& out, char c);
-void PutNumber(TextOut& out, uint32_t number);
-// "1 core", "2 cores": the number and the noun, plural unless the number is 1.
-void PutCount(TextOut& out, uint32_t number, const char* noun);
+// Writes `format`, replacing each directive with the next argument:
+//   %n  a number (uint32_t)         %p  "s" unless that number was 1
+//   %_  a number, skipped           %k  a cache size in bytes: "96 MB", "512 KB"
+//   %s  a text, itself without directives
+//   %c  a CpuSet* for the box: "cpu0-7, cpu16"
+//   %l  a CpuSet* for the line: "0-7+16"
+void Format(TextOut& out, const char* format, ...);
 // Ends the text with its NUL and returns its length.
 int EndText(TextOut& out);

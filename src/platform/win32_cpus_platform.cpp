@@ -79,7 +79,7 @@ bool PutTextOnClipboard(const char* text, int length) {
         }
         CloseClipboard();
     }
-    DestroyWindow(owner);
+    // The window goes with the process, which ends after the box.
     return placed;
 }
 

@@ -2,8 +2,9 @@
 # session.sh start <dir> <win32|win64> <box_reader.exe> | stop <dir>: a Wine session of
 # the e2e suite (wine_session.sh) as a CTest fixture. "start" replaces a leftover one in
 # <dir>, has Wine trace kelvor's MessageBoxA calls for runs that ask for a relay trace, and
-# starts the box reader of all the session's runs (its pid in <dir>/box_reader.pid), which
-# also keeps Wine's desktop process alive: its restart makes the next window wait 10 s.
+# starts the box reader of all the session's runs, kelvor's boxes and kelvor-cpus's (its pid
+# in <dir>/box_reader.pid), which also keeps Wine's desktop process alive: its restart makes
+# the next window wait 10 s.
 # "stop" ends the reader and the session, and removes <dir>.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -21,10 +22,13 @@ case $action in
         KELVOR_WINE_ARCH=$3 wine_session_start "$dir" || exit 1
         wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d user32.MessageBoxA \
             /f </dev/null >/dev/null 2>&1
-        caption=$(python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import textdata
-sys.stdout.write(textdata.facts()["caption"].decode())' "$here/..")
+        # kelvor's caption and kelvor-cpus's, which carries the same release number.
+        captions=$(python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import textdata
+facts = textdata.facts()
+sys.stdout.write(facts["caption"].decode() + "|KELVOR-CPUS v" + facts["release"].decode())' \
+            "$here/..")
         # Up to 2,000,000,000 boxes within 4,000,000,000 ms (46 days): the session's life.
-        wine "$4" "$caption" "$(wine_path "$dir/boxes.txt")" 2000000000 4000000000 \
+        wine "$4" "$captions" "$(wine_path "$dir/boxes.txt")" 2000000000 4000000000 \
             </dev/null >/dev/null 2>&1 &
         reader=$!
         echo "$reader" >"$dir/box_reader.pid"

@@ -1,8 +1,9 @@
 // box_reader.exe: reads and closes kelvor's message boxes, in the order they appear.
 //
-//   box_reader.exe <caption> <output file> <count> <timeout ms> [<hold ms>]
+//   box_reader.exe <captions> <output file> <count> <timeout ms> [<hold ms>]
 //
-// About every 10 ms it looks for a visible top-level window with exactly this caption
+// <captions> is one caption or several joined by '|' (kelvor's and kelvor-cpus's).
+// About every 10 ms it looks for a visible top-level window with exactly one of them
 // (complete once visible: its dialog fills it in before showing it) and records the
 // process that shows it, the message text (the static control 0xFFFF) as ANSI and as
 // Unicode, its screen rectangle, its buttons' texts and the comctl32.dll its process
@@ -111,16 +112,30 @@ std::string Comctl32Paths(DWORD pid) {
 }
 
 struct FindState {
-    const char* caption;
+    const char* captions;
     std::vector<HWND> found;
 };
+
+// Whether `caption` is exactly one of the '|'-separated `captions`.
+bool IsOneOf(const char* caption, int length, const char* captions) {
+    for (const char* start = captions;;) {
+        const char* end = strchr(start, '|');
+        const int size = end != nullptr ? static_cast<int>(end - start) : lstrlenA(start);
+        if (size == length && strncmp(caption, start, size) == 0) {
+            return true;
+        }
+        if (end == nullptr) {
+            return false;
+        }
+        start = end + 1;
+    }
+}
 
 BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
     auto* state = reinterpret_cast<FindState*>(param);
     char caption[256];
     const int length = GetWindowTextA(window, caption, sizeof caption);
-    if (length == lstrlenA(state->caption) && strcmp(caption, state->caption) == 0 &&
-        IsWindowVisible(window)) {
+    if (IsOneOf(caption, length, state->captions) && IsWindowVisible(window)) {
         state->found.push_back(window);
     }
     return TRUE;
@@ -146,10 +161,10 @@ BOOL CALLBACK CollectButton(HWND child, LPARAM param) {
 int main(int argc, char** argv) {
     if (argc < 5) {
         fprintf(stderr,
-                "usage: box_reader <caption> <output file> <count> <timeout ms> [<hold ms>]\n");
+                "usage: box_reader <captions> <output file> <count> <timeout ms> [<hold ms>]\n");
         return 2;
     }
-    const char* caption = argv[1];
+    const char* captions = argv[1];
     FILE* out = fopen(argv[2], "wb");
     if (out == nullptr) {
         return 3;
@@ -167,7 +182,7 @@ int main(int argc, char** argv) {
     std::vector<wchar_t> wideText(65536);
     int count = 0;
     while (count < wanted && GetTickCount() - started < timeoutMs) {
-        FindState state{caption, {}};
+        FindState state{captions, {}};
         EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&state));
         bool any = false;
         for (HWND box : state.found) {

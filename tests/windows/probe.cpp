@@ -1,6 +1,6 @@
 // probe.exe (and probe64.exe, the same source for 64 bits): a target for kelvor that
-// records its command lines (ANSI, and Unicode as UTF-8), current directory, bitness,
-// affinity mask and priority class at start, then polls both about every millisecond
+// records its command lines (ANSI, and Unicode as UTF-8), its own path, current directory,
+// bitness, affinity mask and priority class at start, then polls both about every millisecond
 // and records each change with the time it was seen. It watches until the process that
 // started it (kelvor) has ended and a short settle time more: kelvor sets both before it
 // ends, and after that only the probe itself could change them.
@@ -20,6 +20,7 @@
 //   cmdline_hex <GetCommandLineA bytes as lowercase hex, two digits a byte; "-" if empty>
 //   cmdline_w_hex <GetCommandLineW as UTF-8, in hex as cmdline_hex; "-" if empty>
 //   cwd_w_hex <GetCurrentDirectoryW as UTF-8, in hex as cmdline_hex; "-" if unknown>
+//   exe_w_hex <GetModuleFileNameW of the exe as UTF-8, in hex as cmdline_hex; "-" if unknown>
 //   bits <32|64>                     (pointer size of this build: 64 for probe64.exe)
 //   qpc_frequency <QueryPerformanceFrequency, ticks per second>
 //   start_qpc <QueryPerformanceCounter at the probe's start, absolute ticks>
@@ -156,6 +157,10 @@ int main() {
     // A folder longer than the buffer leaves it unfilled: reported as unknown.
     const DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
     WriteUtf8Hex(out, "cwd_w_hex", length > 0 && length < MAX_PATH ? folder : L"");
+    // Which copy of the probe ran: a cut path is reported as unknown.
+    wchar_t exe[MAX_PATH];
+    const DWORD exeLength = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    WriteUtf8Hex(out, "exe_w_hex", exeLength > 0 && exeLength < MAX_PATH ? exe : L"");
     fprintf(out, "bits %u\n", static_cast<unsigned>(sizeof(void*) * 8));
     fprintf(out, "qpc_frequency %lld\nstart_qpc %lld\nsystem_mask 0x%08lx\ninitial 0x%08lx 0x%lx\n",
             static_cast<long long>(frequency.QuadPart), static_cast<long long>(start.QuadPart),
