@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
     cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev python3 zip
     osslsigncode openssl python3-markdown python3-yaml python3-pefile
-    mingw-w64 wine wine64 wine32:i386 xvfb
+    mingw-w64 wine wine64 wine32:i386 xvfb python3-pil
     chromium chromium-driver python3-selenium
     "$@"
 )
