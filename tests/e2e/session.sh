@@ -2,10 +2,8 @@
 # session.sh start <dir> <win32|win64> <box_reader.exe> | stop <dir>: a Wine session of
 # the e2e suite (wine_session.sh) as a CTest fixture. "start" replaces a leftover one in
 # <dir>, has Wine trace kelvor's MessageBoxA calls for runs that ask for a relay trace, and
-# starts the box reader of all the session's runs, kelvor's boxes and kelvor-cpus's (its pid
-# in <dir>/box_reader.pid), which also keeps Wine's desktop process alive: its restart makes
-# the next window wait 10 s.
-# "stop" ends the reader and the session, and removes <dir>.
+# starts the box reader of all the session's runs, which also keeps Wine's desktop process
+# alive: its restart makes the next window wait 10 s. "stop" ends both and removes <dir>.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine_session.sh"

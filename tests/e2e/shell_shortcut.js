@@ -1,8 +1,6 @@
-// cscript //nologo shell_shortcut.js <values file>: saves shortcuts through WScript.Shell's
-// CreateShortcut, as the command builder's PowerShell line does on the Desktop; e2e.py's
-// builder group runs it under Wine's script host. The file (UTF-16) holds five lines a
-// shortcut: its path, TargetPath, Arguments, WorkingDirectory, IconLocation. Prints each
-// path saved.
+// cscript //nologo shell_shortcut.js <values file>: saves shortcuts through WScript.Shell as
+// the command builder's PowerShell line does. The file (UTF-16) holds five lines a shortcut:
+// its path, TargetPath, Arguments, WorkingDirectory, IconLocation. Prints each one's number.
 var shell = WScript.CreateObject("WScript.Shell");
 // 1: for reading; -1: Unicode.
 var file = WScript.CreateObject("Scripting.FileSystemObject").OpenTextFile(WScript.Arguments(0), 1, false, -1);

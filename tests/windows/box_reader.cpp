@@ -2,29 +2,25 @@
 //
 //   box_reader.exe <captions> <output file> <count> <timeout ms> [<hold ms>]
 //
-// <captions> is one caption or several joined by '|' (kelvor's and kelvor-cpus's).
-// About every 10 ms it looks for a visible top-level window with exactly one of them
-// (complete once visible: its dialog fills it in before showing it) and records the
-// process that shows it, the message text (the static control 0xFFFF) as ANSI and as
-// Unicode, its screen rectangle, its buttons' texts and the comctl32.dll its process
-// loaded (the common-controls 6 one from winsxs for themed controls); then it waits
-// <hold ms> (default 0; the screenshots use it) and presses OK. It ends after <count>
-// boxes (exit code 0) or <timeout ms> after its start (exit code 1). Its ready line
-// tells a driver that it is looking.
+// <captions> is one caption or several joined by '|' (kelvor's and kelvor-cpus's). About
+// every 10 ms it looks for a visible top-level window with exactly one of them (complete
+// once visible: its dialog fills it in before showing it) and records it; then it waits
+// <hold ms> (default 0; the screenshots use it) and presses OK. It ends after <count> boxes
+// (exit code 0) or <timeout ms> after its start (exit code 1).
 //
-// Output format (version 2): plain ASCII, one record per line, flushed at once:
-//   format kelvor-boxes 2
-//   ready
-//   box <n from 1> <ms since reader start> pid=<process id> rect=<left>,<top>,<right>,<bottom>
-//       buttons=<escaped texts joined by '|'>
-//       comctl32=<escaped paths joined by '|', spaces as "\x20"; "-" if none>
-//       textw=<the Unicode text as UTF-8, in hex; "-" if empty> text=<escaped text>
+// Output (plain ASCII, one line a record, flushed at once; a box's line wrapped here):
+//   format kelvor-boxes 3
+//   ready                                         (it is looking)
+//   box <n from 1> <ms since start> pid=<process> rect=<left>,<top>,<right>,<bottom>
+//       buttons=<escaped texts joined by '|'> comctl32=<escaped paths joined by '|'>
+//       clipboard=<hex> textw=<hex> text=<escaped text>
 //   done <number of boxes> | timeout <number of boxes>
-// (one line per box; shown wrapped here). Escaping: '\' as "\\", LF as "\n",
-// TAB as "\t", CR as "\r", '|' as "\|", bytes 0x21-0x7e otherwise as is, space
-// as is, every other byte as "\xHH". Module paths are UTF-8 before escaping; this
-// 32-bit reader sees the modules of 32-bit processes only ("-" for others). Text
-// length is up to 65535 bytes (ANSI) or 65535 UTF-16 units (Unicode).
+// comctl32: each comctl32.dll the process loaded (the common-controls 6 one from winsxs
+// themes it), as UTF-8 with spaces as "\x20"; this 32-bit reader sees 32-bit processes'.
+// clipboard: its Unicode text as UTF-8, which the reader then empties, so that each box
+// shows what was put there since the last (kelvor-cpus's line). textw: the Unicode text as
+// UTF-8; text: the ANSI text. Hex fields are "-" when empty. Escapes: '\' "\\", LF "\n",
+// TAB "\t", CR "\r", '|' "\|", bytes 0x20-0x7e as is, others "\xHH".
 #include <windows.h>
 // After windows.h, which it needs.
 #include <tlhelp32.h>
@@ -111,6 +107,27 @@ std::string Comctl32Paths(DWORD pid) {
     return paths.empty() ? "-" : paths;
 }
 
+// OpenClipboard fails while another window has the clipboard open: a few tries.
+std::string TakeClipboardText() {
+    std::string text;
+    bool open = false;
+    for (int tries = 0; tries < 50 && !(open = OpenClipboard(nullptr)); ++tries) {
+        Sleep(20);
+    }
+    if (!open) {
+        return text;
+    }
+    const HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const auto* wide = data != nullptr ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+    if (wide != nullptr) {
+        text = Utf8(wide, lstrlenW(wide));
+        GlobalUnlock(data);
+    }
+    EmptyClipboard();
+    CloseClipboard();
+    return text;
+}
+
 struct FindState {
     const char* captions;
     std::vector<HWND> found;
@@ -174,7 +191,7 @@ int main(int argc, char** argv) {
     const DWORD holdMs = argc > 5 ? strtoul(argv[5], nullptr, 10) : 0;
     const DWORD started = GetTickCount();
 
-    fputs("format kelvor-boxes 2\nready\n", out);
+    fputs("format kelvor-boxes 3\nready\n", out);
     fflush(out);
 
     std::vector<HWND> seen;
@@ -202,10 +219,11 @@ int main(int argc, char** argv) {
             EnumChildWindows(box, CollectButton, reinterpret_cast<LPARAM>(&buttons));
             ++count;
             fprintf(out,
-                    "box %d %lu pid=%lu rect=%ld,%ld,%ld,%ld buttons=%s comctl32=%s textw=%s "
-                    "text=%s\n",
+                    "box %d %lu pid=%lu rect=%ld,%ld,%ld,%ld buttons=%s comctl32=%s clipboard=%s "
+                    "textw=%s text=%s\n",
                     count, GetTickCount() - started, pid, rect.left, rect.top, rect.right,
                     rect.bottom, buttons.c_str(), comctl32.c_str(),
+                    Hex(TakeClipboardText()).c_str(),
                     Hex(Utf8(wideText.data(), wideLength)).c_str(),
                     Escape(text.data(), length).c_str());
             fflush(out);
