@@ -6,11 +6,10 @@ import zlib
 from pathlib import Path
 
 
-# A layout: each core's CPUs (Linux's CPU numbers are Wine's processor numbers), the caches
-# as (level, type, KiB, CPUs), the NUMA nodes' CPUs and the packages'.
 def made_up_layout(cores, shared, nodes, packages):
-    """Each core with its own 48 KiB L1 data and 32 KiB L1 instruction caches, and the `shared`
-    unified caches as (level, KiB, CPUs)."""
+    """A layout: each core's CPUs (Linux's numbers are Wine's), each with its own L1 data and
+    instruction caches, the `shared` unified caches as (level, KiB, CPUs), the NUMA nodes' CPUs
+    and the packages'. Its caches are (level, type, KiB, CPUs)."""
     own = [(1, kind, kib, core) for core in cores
            for kind, kib in (("Data", 48), ("Instruction", 32))]
     return dict(cores=cores, caches=own + [(level, "Unified", kib, list(cpus))
@@ -103,7 +102,6 @@ def layout_box_rows(layout):
     """The lines that kelvor-cpus's box shows for a layout of one kind of core, as Wine reports
     it: the counts, then each set of CPUs with the number kelvor takes for it."""
     def row(label, cpus, number=True):
-        cpus = sorted(cpus)
         return f"  {label}: cpu{cpu_list(cpus, ', cpu')}" + (
             f" = {sum(1 << cpu for cpu in cpus)}" if number else "")
     cores, packages = layout["cores"], len(layout["packages"])

@@ -20,7 +20,7 @@ import time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parent))
+sys.path[:0] = [str(HERE.parent), str(HERE.parent / "page")]  # textdata; drive_page
 from textdata import facts, limits, macro_rows, priority_classes, unescape  # noqa: E402
 from cpu_layouts import (CPU_LAYOUTS, layout_box_rows, layout_caches, layout_line,  # noqa: E402
                          within_layout, write_sysfs)
@@ -106,10 +106,6 @@ def parse_probe(path: Path):
     return probe
 
 
-def final_state(probe):
-    return probe["changes"][-1][1:] if probe["changes"] else probe["initial"]
-
-
 def show(data: bytes) -> str:
     return repr(data)[1:]
 
@@ -152,9 +148,7 @@ class Session:
         """The system affinity mask as Windows (Wine) reports it, read by the probe."""
         if self._system_mask is None:
             out = self.work / "system-mask.txt"
-            subprocess.run(["wine", self.probe], env=dict(
-                self.env, KELVOR_PROBE_OUT=wine_path(out), KELVOR_PROBE_MS="0"),
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=120)
+            start_probed(self, [self.probe], out, 0).wait(timeout=120)
             self._system_mask = int(parse_probe(out)["system_mask"], 16)
         return self._system_mask
 
@@ -193,8 +187,7 @@ class Session:
 
 class Checks:
     def __init__(self):
-        self.passed = 0
-        self.failed = 0
+        self.passed = self.failed = 0
 
     def check(self, name: str, ok: bool, detail: str = ""):
         if ok:
@@ -249,9 +242,9 @@ class Checks:
             self.check(f"{name}: target's {key}", probe[key] == want,
                        f"expected {want!r}, got {probe[key]!r}")
         if state is not None:
+            final = probe["changes"][-1][1:] if probe["changes"] else probe["initial"]
             self.check(f"{name}: target ends with mask 0x{state[0]:x} and class "
-                       f"0x{state[1]:x}", final_state(probe) == state,
-                       "got (0x%x, 0x%x)" % final_state(probe))
+                       f"0x{state[1]:x}", final == state, "got (0x%x, 0x%x)" % final)
             self.check(f"{name}: target's system mask as kelvor's",
                        int(probe["system_mask"], 16) == system_mask, probe["system_mask"])
 
@@ -403,11 +396,9 @@ def wow64(s: Session, c: Checks, results):
         WINDOWS_FOLDER.encode(), wine_path(batch).encode()), watch_ms=1500)
     c.check(f"{name}: no box, exit code 0", not r["boxes"] and r["run"].get("exit_code") == "0",
             f"{r['boxes']}, {r['run']}")
-    if c.check(f"{name}: the probe ran to its end", r["probe"] and "end" in r["probe"],
-               str(r["dir"])):
-        # cmd.exe started the probe: it inherits the mask, not the class Above normal.
-        c.target(name, r["probe"], (1 & system, PRIORITY_CLASS[3]), system, bits="64",
-                 cmdline_w_hex=b'"%s" x "y z"' % wine_path(probe).encode())
+    # cmd.exe started the probe: it inherits the mask, not the class Above normal.
+    check_probed(c, name, r["dir"] / "probe.txt", 0, (1 & system, PRIORITY_CLASS[3]), system,
+                 bits="64", cmdline_w_hex=b'"%s" x "y z"' % wine_path(probe).encode())
 
 
 # The command builder page (src/page/), each case as a user types it: paths under
@@ -438,33 +429,19 @@ BUILDER_CASES = [
 # The 32-bit prefix's Windows folder and its cmd.exe, which the page names for a batch program.
 WINDOWS_FOLDER = "C:\\windows"
 CMD = WINDOWS_FOLDER + "\\System32\\cmd.exe"
-POWERSHELL_QUOTES = "'\u2018\u2019\u201a\u201b"
+# PowerShell's single quotes (about_Quoting_Rules): each opens and closes a string, and two
+# in a row inside one stand for one quote.
+QUOTE = "['\u2018\u2019\u201a\u201b]"
+POWERSHELL_STRING = re.compile(f"{QUOTE}((?:(?!{QUOTE}).|{QUOTE}{{2}})*){QUOTE}")
 
 
 def powershell_strings(line: str):
-    """The values of the line's single-quoted strings, read by about_Quoting_Rules: ' ‘ ’ ‚ ‛
-    each open and close one, and two in a row inside it stand for one quote."""
-    values, i = [], 0
-    while i < len(line):
-        if line[i] not in POWERSHELL_QUOTES:
-            i += 1
-            continue
-        value, i = "", i + 1
-        while i < len(line) and (line[i] not in POWERSHELL_QUOTES or
-                                 line[i + 1:i + 2] and line[i + 1] in POWERSHELL_QUOTES):
-            value += line[i]
-            i += 2 if line[i] in POWERSHELL_QUOTES else 1
-        if i == len(line):
-            raise ValueError(f"a string not closed in {line!r}")
-        values.append(value)
-        i += 1
-    return values
+    return [re.sub(f"({QUOTE}){QUOTE}", r"\1", m[1]) for m in POWERSHELL_STRING.finditer(line)]
 
 
 def builder_page(s: Session, c: Checks, kelvor: str):
     """Types each case into the page, in one headless browser, and checks what it
     shows; returns each case's files to run and what its probe must see."""
-    sys.path.insert(0, str(HERE.parent / "page"))
     import drive_page  # selenium: only Debian's /usr/bin/python3 has it
 
     downloads = s.work / "downloads"
@@ -670,23 +647,22 @@ def layout_chain(s: Session, c: Checks, name: str, layout, root: Path, driver, p
     c.check(f"{name}: page ticks {ticks}, mask {mask}", got["ticked"] == sorted(ticks) and
             got["outputs"]["mask-decimal"] == str(mask),
             f"{got['ticked']}, {got['outputs']['mask-decimal']}")
-    _, data = drive_page.download_bat(driver, s.work / "layout downloads")
-    (root / "kelvor.bat").write_bytes(data)
-    start_probed(s, ["cmd", "/c", wine_path(root / "kelvor.bat")], root / "probe.txt", 1500,
-                 within_layout(root)).wait(timeout=120)
-    check_probed(c, f"{name}: through the page's .bat", root / "probe.txt",
-                 time.monotonic() + 30, (mask, PRIORITY_CLASS[priority]), (1 << count) - 1,
+    bat, result = root / "kelvor.bat", root / "probe.txt"
+    bat.write_bytes(drive_page.download_bat(driver, s.work / "layout downloads")[1])
+    start_probed(s, ["cmd", "/c", wine_path(bat)], result, 1500, within_layout(root)).wait(
+        timeout=120)
+    check_probed(c, f"{name}: through the page's .bat", result, time.monotonic() + 30,
+                 (mask, PRIORITY_CLASS[priority]), (1 << count) - 1,
                  cmdline_w_hex=f'"{wine_path(s.spaced_probe)}"'.encode())
 
 
 def cpus(s: Session, c: Checks, results):
     """kelvor-cpus.exe over each made-up layout, in a private mount namespace where Wine reads
     it, and the chain from its line through the page to the mask kelvor sets."""
-    sys.path.insert(0, str(HERE.parent / "page"))
     import drive_page  # selenium: only Debian's /usr/bin/python3 has it
 
     (s.work / "layout downloads").mkdir()
-    driver = None
+    driver = drive_page.open_page(s.work / "layout downloads")
     try:
         for number, (name, layout) in enumerate(CPU_LAYOUTS.items()):
             root = s.work / f"layout{number}"
@@ -694,11 +670,9 @@ def cpus(s: Session, c: Checks, results):
             within = enter_layout(root)
             print(f"  layout: {name}")
             pasted = layout_read(s, c, name, layout, within)
-            driver = driver or drive_page.open_page(s.work / "layout downloads")
             layout_chain(s, c, name, layout, root, driver, pasted, CPU_LAYOUT_PICKS[number])
     finally:
-        if driver:
-            driver.quit()
+        driver.quit()
 
 
 CODE = {"bad_affinity": bad_affinity, "launch_failed": launch_failed_long,

@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -58,11 +59,9 @@ std::string Escape(const char* text, int length, bool spaceAsHex = false) {
     return out;
 }
 
+// An empty text makes WideCharToMultiByte fail, leaving `out` empty.
 std::string Utf8(const wchar_t* text, int length) {
     std::string out;
-    if (length <= 0) {
-        return out;
-    }
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
     if (size > 0) {
         out.resize(size);
@@ -72,14 +71,10 @@ std::string Utf8(const wchar_t* text, int length) {
 }
 
 std::string Hex(const std::string& bytes) {
-    if (bytes.empty()) {
-        return "-";
-    }
-    std::string out;
-    char digits[4];
+    std::string out = bytes.empty() ? "-" : "";
     for (const char byte : bytes) {
-        snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(byte));
-        out += digits;
+        out += "0123456789abcdef"[static_cast<unsigned char>(byte) >> 4];
+        out += "0123456789abcdef"[byte & 0xF];
     }
     return out;
 }
@@ -129,30 +124,17 @@ std::string TakeClipboardText() {
 }
 
 struct FindState {
-    const char* captions;
+    const char* captions;  // "|<caption>|<caption>|"
     std::vector<HWND> found;
 };
 
-// Whether `caption` is exactly one of the '|'-separated `captions`.
-bool IsOneOf(const char* caption, int length, const char* captions) {
-    for (const char* start = captions;;) {
-        const char* end = strchr(start, '|');
-        const int size = end != nullptr ? static_cast<int>(end - start) : lstrlenA(start);
-        if (size == length && strncmp(caption, start, size) == 0) {
-            return true;
-        }
-        if (end == nullptr) {
-            return false;
-        }
-        start = end + 1;
-    }
-}
-
 BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
     auto* state = reinterpret_cast<FindState*>(param);
-    char caption[256];
-    const int length = GetWindowTextA(window, caption, sizeof caption);
-    if (IsOneOf(caption, length, state->captions) && IsWindowVisible(window)) {
+    char caption[258] = "|";
+    const int length = GetWindowTextA(window, caption + 1, 256);
+    caption[length + 1] = '|';
+    caption[length + 2] = '\0';
+    if (strstr(state->captions, caption) != nullptr && IsWindowVisible(window)) {
         state->found.push_back(window);
     }
     return TRUE;
@@ -181,7 +163,7 @@ int main(int argc, char** argv) {
                 "usage: box_reader <captions> <output file> <count> <timeout ms> [<hold ms>]\n");
         return 2;
     }
-    const char* captions = argv[1];
+    const std::string captions = std::string("|") + argv[1] + "|";
     FILE* out = fopen(argv[2], "wb");
     if (out == nullptr) {
         return 3;
@@ -199,7 +181,7 @@ int main(int argc, char** argv) {
     std::vector<wchar_t> wideText(65536);
     int count = 0;
     while (count < wanted && GetTickCount() - started < timeoutMs) {
-        FindState state{captions, {}};
+        FindState state{captions.c_str(), {}};
         EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&state));
         bool any = false;
         for (HWND box : state.found) {
