@@ -495,7 +495,7 @@ def builder_page(s: Session, c: Checks, kelvor: str):
                         f"expected {text!r}, got {got['outputs'][key]!r}")
             strings = powershell_strings(got["outputs"]["powershell-shortcut"])
             shortcut = ["Desktop", f"{program.stem}.lnk", kelvor, arguments, folder, icon]
-            c.check(f"{name}: PowerShell line's folder, name, target, arguments, folder and icon",
+            c.check(f"{name}: PowerShell line's Desktop, name, target, arguments, folder and icon",
                     strings == shortcut, f"expected {shortcut}, got {strings}")
             bat, (file, data) = got["outputs"]["bat"], drive_page.download_bat(driver, downloads)
             c.check(f"{name}: downloaded .bat is the one shown, UTF-8 with CRLF line ends",
