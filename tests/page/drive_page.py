@@ -20,10 +20,6 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
 
 PAGE = Path(__file__).resolve().parents[2] / "src/page/kelvor-command-builder.html"
-OUTPUTS = ("mask-decimal", "mask-hex", "shortcut-target", "shortcut-start-in", "shortcut-warnings",
-           "bat", "task-program", "task-arguments", "task-start-in", "task-note",
-           "powershell-shortcut", "task-warnings", "task-priority-command", "bat-warnings",
-           "cmd-note", "blocked", "layout-summary")
 TOPOLOGY = ("logical", "threads-per-core", "p-cores", "e-cores", "dies")
 
 
@@ -34,8 +30,8 @@ def layout_line(fields):
 
 
 # docs/CPU-LAYOUT.md's example: 8 P-cores of two threads, 16 E-cores, one 36 MB L3.
-LAYOUT_8P_16E = layout_line("g=32;c=" + ",".join([f"1:{2 * i}-{2 * i + 1}" for i in range(8)] + [
-    f"0:{cpu}" for cpu in range(16, 32)]) + ";l=3:36864:0-31;n=0-31;p=0-31")
+LAYOUT_8P_16E = layout_line("g=32;c=" + ",".join([f"1:{c}-{c + 1}" for c in range(0, 16, 2)] + [
+    f"0:{c}" for c in range(16, 32)]) + ";l=3:36864:0-31;n=0-31;p=0-31")
 # The picture: that CPU read from its line, its P-cores picked.
 EXAMPLE = dict(layout=LAYOUT_8P_16E, cpus="p", priority=5, delay=1000, arguments="-fast",
                kelvor=r"C:\Tools\kelvor.exe", program=r"C:\Program Files (x86)\Some Game\game.exe")
@@ -68,11 +64,10 @@ def paste(driver, field, text):
 
 
 def fill(driver, case):
-    """Enters what the case gives of: layout (kelvor-cpus.exe's line or box text, pasted
-    at once; "" clears it), topology (TOPOLOGY's numbers), cpus (the cpus to tick, or a
-    quick pick's name), priority, delay, kelvor, program, arguments, folder,
-    windows_folder, windows_64 (True or False). Texts are typed over the old ones key by
-    key, each key an input event."""
+    """Enters what the case gives of: layout (pasted at once; "" clears it), topology
+    (TOPOLOGY's numbers), cpus (to tick, or a quick pick's name), priority, delay, kelvor,
+    program, arguments, folder, windows_folder, windows_64 (True or False). Texts are typed
+    over the old ones key by key, each key an input event."""
     def type_over(field, text):
         driver.find_element(By.ID, field).send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.DELETE,
                                                     str(text))
@@ -92,24 +87,21 @@ def fill(driver, case):
     for field in ("delay", "kelvor", "program", "arguments", "folder", "windows_folder"):
         if field in case:
             type_over(field.replace("_", "-"), case[field])
-    if "windows_64" in case:
-        box = driver.find_element(By.ID, "windows-64-bit")
-        if box.is_selected() != bool(case["windows_64"]):
-            box.click()
+    box = driver.find_element(By.ID, "windows-64-bit")
+    if "windows_64" in case and box.is_selected() != bool(case["windows_64"]):
+        box.click()
 
 
 def read(driver):
-    """Every output's text (a warnings list's items one a line), each field's error
-    sentence, the ticked cpus, each tile ({cpu, core, kind: "P", "E", "E<class>" or "",
-    cache: the title of its section, "" for counted tiles without dies, selectable,
-    ticked}), the quick picks ({name, label, enabled}), whether the count fields show,
-    and whether the .bat can be downloaded."""
+    """Each output's text by id (a warnings list's items one a line), each field's error
+    sentence, the ticked cpus, each tile ({cpu, core, kind: "P", "E", "E<class>" or "", cache:
+    its section's title, selectable, ticked}), the quick picks ({name, label, enabled}),
+    whether the count fields show, and whether the .bat can be downloaded."""
     return driver.execute_script("""
         const all = selector => [...document.querySelectorAll(selector)];
-        return {outputs: Object.fromEntries(arguments[0].map(id => {
-                    const e = document.getElementById(id);
-                    return [id, e.tagName === 'UL' ? [...e.children].map(li =>
-                        li.textContent).join('\\n') : e.textContent];})),
+        const outputs = all('.out [id], ul.warnings, .note, #blocked, #layout-summary');
+        return {outputs: Object.fromEntries(outputs.map(e => [e.id, e.tagName === 'UL' ?
+                    [...e.children].map(li => li.textContent).join('\\n') : e.textContent])),
                 errors: Object.fromEntries(all('[id$="-error"]').map(e =>
                     [e.id.slice(0, -6), e.textContent])),
                 ticked: all('input[name=cpu]:checked').map(tile => Number(tile.value)),
@@ -121,14 +113,12 @@ def read(driver):
                 picks: all('[data-pick]').map(b => ({name: b.dataset.pick,
                     label: b.textContent, enabled: !b.disabled})),
                 counts_shown: !document.getElementById('counts').hidden,
-                download: document.getElementById('download-bat').hasAttribute('href')};""",
-                                 OUTPUTS)
+                download: document.getElementById('download-bat').hasAttribute('href')};""")
 
 
 def output_needs(driver):
-    """The page's own table of the fields each output needs ({output id: [field id]}): a
-    refused field empties exactly the outputs that need it ("cpus" also stands for the
-    count fields)."""
+    """The page's own table of the fields each output needs ({output id: [field id]}); "cpus"
+    also stands for the count fields."""
     return driver.execute_script("return OUTPUT_NEEDS")
 
 
@@ -153,9 +143,9 @@ def requests_made(driver):
             if '"Network.requestWillBeSent"' in entry["message"]]
 
 
-# What only a browser shows, in order on one page (builder.test.mjs checks the page's
-# functions, e2e.py's cpus group its tiles of real lines): what to enter (fill's case, or a
-# function of the driver), then what read() must show, with the focused element's id as focus.
+# What only a browser shows (builder.test.mjs checks the page's functions), in order on one
+# page: what to enter (fill's case, or a function of the driver), then what read() must show,
+# and as focus the id of the element with the keyboard focus.
 CHECKS = [
     ("a pasted line hides the counts, draws kinds, disables cpu31; its E-cores picked",
      dict(layout=LAYOUT_8P_16E, cpus="e"), lambda g: not g["counts_shown"] and
@@ -205,8 +195,7 @@ def screenshot(driver, png: Path):
 
 
 if __name__ == "__main__":
-    if not (sys.argv[1:2] == ["--check"] and len(sys.argv) == 2 or
-            sys.argv[1:2] == ["--screenshot"] and len(sys.argv) == 3):
+    if sys.argv[1:] != ["--check"] and (sys.argv[1:2] != ["--screenshot"] or len(sys.argv) != 3):
         sys.exit("usage: drive_page.py --check | --screenshot <png>")
     with tempfile.TemporaryDirectory() as downloads:
         driver = open_page(Path(downloads))
@@ -217,8 +206,8 @@ if __name__ == "__main__":
             failed = 0
             for name, enter, right in CHECKS:
                 enter(driver) if callable(enter) else fill(driver, enter)
-                got = dict(read(driver),
-                           focus=driver.execute_script("return document.activeElement.id"))
+                got = dict(read(driver), focus=driver.execute_script(
+                    "return document.activeElement.id"))
                 passed = bool(right(got))
                 print(f"{'ok  ' if passed else 'FAIL'} {name}" +
                       ("" if passed else f"\n  {json.dumps(got)[:2000]}"))
