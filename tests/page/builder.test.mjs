@@ -13,8 +13,6 @@ const page = vm.createContext({}); vm.runInContext(scripts[0], page);
 // Plain data out of the page's context, so deepEqual compares values, not realms.
 const run = (code) => JSON.parse(JSON.stringify(vm.runInContext(code, page)) ?? "null");
 const call = (name, ...args) => JSON.parse(JSON.stringify(vm.runInContext(name, page)(...args)));
-// The README's one line that sets a task's priority: the page must show the same.
-const readmeTaskCommand = readFileSync(new URL("README.md", root), "utf8").match(/^\$t = Get-ScheduledTask.*$/m)[0];
 const range = (from, to, step = 1) => Array.from({ length: Math.floor((to - from) / step) + 1 }, (_, i) => from + i * step);
 
 test("one self-contained file that asks for nothing", () => {
@@ -174,7 +172,8 @@ test("the lines for a shortcut, a .bat file and Task Scheduler", () => {
   // Explorer, a 64-bit program, has no Sysnative: a .bat's shortcut takes System32's cmd.exe icon.
   const { outputs } = call("buildLines", { ...base, program: "C:\\s\\a.bat" });
   assert.match(outputs["powershell-shortcut"], /; \$s\.IconLocation = 'C:\\Windows\\System32\\cmd\.exe,0'; /);
-  assert.equal(outputs["task-priority-command"], readmeTaskCommand);
+  // The README's one line that sets a task's priority: the page must show the same.
+  assert.equal(outputs["task-priority-command"], readFileSync(new URL("README.md", root), "utf8").match(/^\$t = Get-ScheduledTask.*$/m)[0]);
 });
 
 test("warnings name what Windows would expand or cut", () => {

@@ -1,9 +1,8 @@
 #!/usr/bin/python3
-"""Drives src/page/kelvor-command-builder.html from file:// in headless Chromium
-(Debian's chromium-driver and python3-selenium, so /usr/bin/python3) as a user does;
-tests/e2e/e2e.py (groups builder and cpus) runs it over its cases. As a program it runs
-CHECKS (drive_page.py --check) or makes the README's picture (drive_page.py --screenshot <png>,
-with python3-pil)."""
+"""Drives src/page/kelvor-command-builder.html from file:// in headless Chromium (Debian's
+chromium-driver and python3-selenium, so /usr/bin/python3) as a user does, for the groups
+builder and cpus of tests/e2e/e2e.py. As a program it runs CHECKS (--check) or makes the
+README's picture (--screenshot <png>, with python3-pil)."""
 
 import base64
 import io
