@@ -29,8 +29,8 @@ def layout_line(fields):
 
 
 # docs/CPU-LAYOUT.md's example: 8 P-cores of two threads, 16 E-cores, one 36 MB L3.
-LAYOUT_8P_16E = layout_line("g=32;c=" + ",".join([f"1:{c}-{c + 1}" for c in range(0, 16, 2)] + [
-    f"0:{c}" for c in range(16, 32)]) + ";l=3:36864:0-31;n=0-31;p=0-31")
+LAYOUT_8P_16E = layout_line("g=32;c=" + ",".join([f"1:{2 * i}-{2 * i + 1}" for i in range(8)] + [
+    f"0:{cpu}" for cpu in range(16, 32)]) + ";l=3:36864:0-31;n=0-31;p=0-31")
 # The picture: that CPU read from its line, its P-cores picked.
 EXAMPLE = dict(layout=LAYOUT_8P_16E, cpus="p", priority=5, delay=1000, arguments="-fast",
                kelvor=r"C:\Tools\kelvor.exe", program=r"C:\Program Files (x86)\Some Game\game.exe")
@@ -94,7 +94,7 @@ def fill(driver, case):
 def read(driver):
     """Each output's text by id (a warnings list's items one a line), each field's error
     sentence, the ticked cpus, each tile ({cpu, core, kind: "P", "E", "E<class>" or "", cache:
-    its section's title, selectable, ticked}), the quick picks ({name, label, enabled}),
+    its section's title or "", selectable, ticked}), the quick picks ({name, label, enabled}),
     whether the count fields show, and whether the .bat can be downloaded."""
     return driver.execute_script("""
         const all = selector => [...document.querySelectorAll(selector)];
