@@ -1,10 +1,8 @@
 #!/usr/bin/python3
-"""Drives src/page/kelvor-command-builder.html from file:// in headless Chromium
-(Debian's chromium-driver and python3-selenium, so /usr/bin/python3) as a user does;
-tests/e2e/e2e.py (group builder) runs it over its cases. As a program it runs the page's
-own checks (drive_page.py --check: layout line, ticks while a count is typed, outputs
-kept by an error, cmd.exe for a .bat) or makes the README's picture
-(drive_page.py --screenshot <png>, with python3-pil)."""
+"""Drives src/page/kelvor-command-builder.html from file:// in headless Chromium (Debian's
+chromium-driver and python3-selenium, so /usr/bin/python3) as a user does, for the groups
+builder and cpus of tests/e2e/e2e.py. As a program it runs CHECKS (--check) or makes the
+README's picture (--screenshot <png>, with python3-pil)."""
 
 import base64
 import io
@@ -21,10 +19,6 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
 
 PAGE = Path(__file__).resolve().parents[2] / "src/page/kelvor-command-builder.html"
-OUTPUTS = ("mask-decimal", "mask-hex", "shortcut-target", "shortcut-start-in", "shortcut-warnings",
-           "bat", "task-program", "task-arguments", "task-start-in", "task-note",
-           "powershell-shortcut", "task-warnings", "task-priority-command", "bat-warnings",
-           "cmd-note", "blocked", "layout-summary")
 TOPOLOGY = ("logical", "threads-per-core", "p-cores", "e-cores", "dies")
 
 
@@ -69,11 +63,10 @@ def paste(driver, field, text):
 
 
 def fill(driver, case):
-    """Enters what the case gives of: layout (kelvor-cpus.exe's line or box text, pasted
-    at once; "" clears it), topology (TOPOLOGY's numbers), cpus (the cpus to tick, or a
-    quick pick's name), priority, delay, kelvor, program, arguments, folder,
-    windows_folder, windows_64 (True or False). Texts are typed over the old ones key by
-    key, each key an input event."""
+    """Enters what the case gives of: layout (pasted at once; "" clears it), topology
+    (TOPOLOGY's numbers), cpus (to tick, or a quick pick's name), priority, delay, kelvor,
+    program, arguments, folder, windows_folder, windows_64 (True or False). Texts are typed
+    over the old ones key by key, each key an input event."""
     def type_over(field, text):
         driver.find_element(By.ID, field).send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.DELETE,
                                                     str(text))
@@ -93,24 +86,21 @@ def fill(driver, case):
     for field in ("delay", "kelvor", "program", "arguments", "folder", "windows_folder"):
         if field in case:
             type_over(field.replace("_", "-"), case[field])
-    if "windows_64" in case:
-        box = driver.find_element(By.ID, "windows-64-bit")
-        if box.is_selected() != bool(case["windows_64"]):
-            box.click()
+    box = driver.find_element(By.ID, "windows-64-bit")
+    if "windows_64" in case and box.is_selected() != bool(case["windows_64"]):
+        box.click()
 
 
 def read(driver):
-    """Every output's text (a warnings list's items one a line), each field's error
-    sentence, the ticked cpus, each tile ({cpu, core, kind: "P", "E", "E<class>" or "",
-    cache: the title of its section, "" for counted tiles without dies, selectable,
-    ticked}), the quick picks ({name, label, enabled}), whether the count fields show,
-    and whether the .bat can be downloaded."""
+    """Each output's text by id (a warnings list's items one a line), each field's error
+    sentence, the ticked cpus, each tile ({cpu, core, kind: "P", "E", "E<class>" or "", cache:
+    its section's title or "", selectable, ticked}), the quick picks ({name, label, enabled}),
+    whether the count fields show, and whether the .bat can be downloaded."""
     return driver.execute_script("""
         const all = selector => [...document.querySelectorAll(selector)];
-        return {outputs: Object.fromEntries(arguments[0].map(id => {
-                    const e = document.getElementById(id);
-                    return [id, e.tagName === 'UL' ? [...e.children].map(li =>
-                        li.textContent).join('\\n') : e.textContent];})),
+        const outputs = all('.out [id], ul.warnings, .note, #blocked, #layout-summary');
+        return {outputs: Object.fromEntries(outputs.map(e => [e.id, e.tagName === 'UL' ?
+                    [...e.children].map(li => li.textContent).join('\\n') : e.textContent])),
                 errors: Object.fromEntries(all('[id$="-error"]').map(e =>
                     [e.id.slice(0, -6), e.textContent])),
                 ticked: all('input[name=cpu]:checked').map(tile => Number(tile.value)),
@@ -122,14 +112,12 @@ def read(driver):
                 picks: all('[data-pick]').map(b => ({name: b.dataset.pick,
                     label: b.textContent, enabled: !b.disabled})),
                 counts_shown: !document.getElementById('counts').hidden,
-                download: document.getElementById('download-bat').hasAttribute('href')};""",
-                                 OUTPUTS)
+                download: document.getElementById('download-bat').hasAttribute('href')};""")
 
 
 def output_needs(driver):
-    """The page's own table of the fields each output needs ({output id: [field id]}): a
-    refused field empties exactly the outputs that need it ("cpus" also stands for the
-    count fields)."""
+    """The page's own table of the fields each output needs ({output id: [field id]}); "cpus"
+    also stands for the count fields."""
     return driver.execute_script("return OUTPUT_NEEDS")
 
 
@@ -154,83 +142,35 @@ def requests_made(driver):
             if '"Network.requestWillBeSent"' in entry["message"]]
 
 
-def _mask(cpus):
-    return str(sum(1 << cpu for cpu in cpus))
-
-
-def _not_last_digit(line):
-    """The line with its check's last digit changed: damaged."""
-    return line[:-1] + ("1" if line[-1] == "0" else "0")
-
-
-# Sixteen cores of one class under two caches, the first the larger.
-LAYOUT_TWO_CACHES = layout_line("g=32;c=" + ",".join(f"0:{2 * i}-{2 * i + 1}" for i in range(16)) +
-                                ";l=3:98304:0-15,3:32768:16-31;n=0-31;p=0-31")
-PICKS_8P_16E = ["all", "p", "e", "one-per-core", "all-but-0"]
-# The page's own checks, in order on one page: what to enter (fill's case, or a function of
-# the driver), then what read() must show.
+# What only a browser shows (builder.test.mjs checks the page's functions), on one page in
+# order: the steps (fill's cases or functions of the driver), then what read() shows, with focus.
 CHECKS = [
-    ("the 8P+16E line: tiles, kinds, cache, picks", dict(layout=LAYOUT_8P_16E), lambda g: (
-        [t["kind"] for t in g["tiles"]] == ["P"] * 16 + ["E"] * 16 and not g["counts_shown"] and
-        {t["cache"] for t in g["tiles"]} == {"36 MB L3: cpu0 to cpu31"} and
-        [t["cpu"] for t in g["tiles"] if not t["selectable"]] == [31] and
-        [p["name"] for p in g["picks"]] == PICKS_8P_16E and
-        g["outputs"]["layout-summary"].startswith("24 cores, 32 logical processors: 8 P-cores"))),
-    ("its E-cores pick and mask", dict(cpus="e"), lambda g: (
-        g["ticked"] == list(range(16, 31)) and g["outputs"]["mask-decimal"] == _mask(range(16, 31)))),
-    ("the box's whole text with a two-cache line", dict(layout=f"kelvor-cpus\r\n{LAYOUT_TWO_CACHES}\r\n"),
-     lambda g: [t["cache"] for t in g["tiles"]] == ["96 MB L3: cpu0 to cpu15"] * 16 + [
-         "32 MB L3: cpu16 to cpu31"] * 16 and [p["name"] for p in g["picks"]] == [
-         "all", "cache-0", "cache-1", "one-per-core", "all-but-0"] and not g["errors"]["layout"]),
-    ("its second cache's pick and mask", dict(cpus="cache-1"), lambda g: (
-        g["ticked"] == list(range(16, 31)) and g["outputs"]["mask-hex"] == "7FFF0000")),
-    ("a damaged line: a sentence, the tiles as they were", dict(layout=_not_last_digit(
-        LAYOUT_TWO_CACHES)), lambda g: g["errors"]["layout"].startswith("This line is damaged") and
-     len({t["cache"] for t in g["tiles"]}) == 2 and g["ticked"] == list(range(16, 31))),
-    ("another version: its own sentence", dict(layout=LAYOUT_8P_16E.replace("-1;", "-2;", 1)),
-     lambda g: "another version" in g["errors"]["layout"] and len(g["tiles"]) == 32),
-    ("cleared: the counts again; no CPU ticked keeps Start in", dict(layout=""), lambda g: (
-        g["counts_shown"] and len(g["tiles"]) == 8 and not g["errors"]["layout"] and
-        g["ticked"] == [] and g["errors"]["cpus"] and g["outputs"]["mask-decimal"] == "" and
-        g["outputs"]["shortcut-start-in"] == r"C:\Games" and "CPUs the program" in
-        g["outputs"]["blocked"])),
-    ("all picked", dict(cpus="all"), lambda g: g["ticked"] == list(range(8))),
-    ("typing 24 over 8 keeps all ticked", dict(topology=(24,)),
+    ("a pasted line hides the counts, draws kinds, disables cpu31; its E-cores picked",
+     [dict(layout=LAYOUT_8P_16E, cpus="e")], lambda g: not g["counts_shown"] and
+     [t["kind"] for t in g["tiles"]] == ["P"] * 16 + ["E"] * 16 and
+     [t["cpu"] for t in g["tiles"] if not t["selectable"]] == [31] and
+     g["ticked"] == list(range(16, 31)) and
+     g["outputs"]["layout-summary"].startswith("24 cores, 32 logical processors")),
+    ("a damaged line: a sentence, the tiles and ticks as they were",
+     [dict(layout=LAYOUT_8P_16E[:-1] + ("1" if LAYOUT_8P_16E[-1] == "0" else "0"))],
+     lambda g: g["errors"]["layout"].startswith("This line is damaged") and
+     len(g["tiles"]) == 32 and g["ticked"] == list(range(16, 31))),
+    ("cleared: the counts again, the vanished ticks gone, the CPUs named as what waits",
+     [dict(layout="")], lambda g: g["counts_shown"] and len(g["tiles"]) == 8 and
+     not g["errors"]["layout"] and g["ticked"] == [] and g["errors"]["cpus"] and
+     "CPUs the program" in g["outputs"]["blocked"]),
+    ("all ticked, typing 24 over 8 keeps all ticked", [dict(cpus="all"), dict(topology=(24,))],
      lambda g: g["ticked"] == list(range(24))),
-    ("back to 8, cpu0 and cpu2 ticked", dict(topology=(8,), cpus=[0, 2]),
-     lambda g: g["ticked"] == [0, 2]),
-    ("typing 24 over 8 keeps cpu2 through 2, ticks no more", dict(topology=(24,)),
-     lambda g: g["ticked"] == [0, 2] and g["outputs"]["mask-decimal"] == "5"),
-    ("a bad delay keeps the lines that do not need it", dict(delay="x"), lambda g: (
-        g["errors"]["delay"] and g["outputs"]["shortcut-target"] == "" and g["outputs"]["bat"] == ""
-        and not g["download"] and g["outputs"]["mask-decimal"] == "5" and
-        g["outputs"]["shortcut-start-in"] == r"C:\Games" and
-        g["outputs"]["task-program"] == r"C:\Tools\kelvor.exe" and
-        g["outputs"]["blocked"].startswith("The lines left empty wait for Delay"))),
-    ("the sentence's button goes to the delay", lambda driver: driver.find_element(
-        By.CSS_SELECTOR, "#blocked button").click(), lambda g: g["focus"] == "delay"),
-    ("too long for cmd.exe: no batch file, the other routes", lambda driver: (
-        fill(driver, dict(delay=0)), paste(driver, "arguments", "x" * 9000)), lambda g: (
-        g["outputs"]["bat"] == "" and not g["download"] and
-        g["outputs"]["bat-warnings"].startswith("No batch file") and
-        g["outputs"]["task-arguments"].endswith("x" * 9000) and g["outputs"]["powershell-shortcut"])),
-    ("a .bat: 64-bit cmd.exe by full path", lambda driver: (paste(driver, "arguments", ""), fill(
-        driver, dict(program=r"C:\s\run.bat"))), lambda g: g["outputs"]["shortcut-target"].endswith(
-        r'"C:\Windows\Sysnative\cmd.exe" /d /s /c ""C:\s\run.bat""') and g["download"] and
-        g["outputs"]["cmd-note"].startswith(r"run.bat runs in C:\Windows\Sysnative\cmd.exe")),
-    ("a .bat on 32-bit Windows", dict(windows_64=False, windows_folder=r"D:\WIN"), lambda g: g[
-        "outputs"]["task-arguments"].endswith(r'"D:\WIN\System32\cmd.exe" /d /s /c ""C:\s\run.bat""')),
+    ("cpu0 and cpu2 ticked, typing 24 over 8 keeps cpu2 through 2, ticks no more",
+     [dict(topology=(8,), cpus=[0, 2]), dict(topology=(24,))], lambda g: g["ticked"] == [0, 2]),
+    ("a bad delay: no .bat to download, and the sentence's button goes to the delay",
+     [dict(delay="x"), lambda d: d.find_element(By.CSS_SELECTOR, "#blocked button").click()],
+     lambda g: not g["download"] and g["focus"] == "delay" and
+     g["outputs"]["blocked"].startswith("The lines left empty wait for Delay")),
+    ("a .bat on Windows as the page starts, 64-bit: its cmd.exe through Sysnative",
+     [dict(delay=0, program=r"C:\s\run.bat")], lambda g: g["download"] and
+     g["outputs"]["cmd-note"].startswith(r"run.bat runs in C:\Windows\Sysnative\cmd.exe")),
 ]
-
-
-def page_checks(driver):
-    """Runs CHECKS on the open page: (name, passed, what read() showed) each."""
-    results = []
-    for name, enter, right in CHECKS:
-        enter(driver) if callable(enter) else fill(driver, enter)
-        got = dict(read(driver), focus=driver.execute_script("return document.activeElement.id"))
-        results.append((name, bool(right(got)), json.dumps(got)[:2000]))
-    return results
 
 
 def screenshot(driver, png: Path):
@@ -249,8 +189,7 @@ def screenshot(driver, png: Path):
 
 
 if __name__ == "__main__":
-    if not (sys.argv[1:2] == ["--check"] and len(sys.argv) == 2 or
-            sys.argv[1:2] == ["--screenshot"] and len(sys.argv) == 3):
+    if sys.argv[1:] != ["--check"] and (sys.argv[1:2] != ["--screenshot"] or len(sys.argv) != 3):
         sys.exit("usage: drive_page.py --check | --screenshot <png>")
     with tempfile.TemporaryDirectory() as downloads:
         driver = open_page(Path(downloads))
@@ -259,8 +198,14 @@ if __name__ == "__main__":
                 screenshot(driver, Path(sys.argv[2]))
                 sys.exit(0)
             failed = 0
-            for name, passed, shown in page_checks(driver):
-                print(f"{'ok  ' if passed else 'FAIL'} {name}" + ("" if passed else f"\n  {shown}"))
+            for name, steps, right in CHECKS:
+                for step in steps:
+                    step(driver) if callable(step) else fill(driver, step)
+                got = dict(read(driver), focus=driver.execute_script(
+                    "return document.activeElement.id"))
+                passed = bool(right(got))
+                print(f"{'ok  ' if passed else 'FAIL'} {name}" +
+                      ("" if passed else f"\n  {json.dumps(got)[:2000]}"))
                 failed += not passed
             sys.exit(f"{failed} of {len(CHECKS)} page checks failed" if failed else 0)
         finally:
