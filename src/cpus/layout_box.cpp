@@ -50,10 +50,11 @@ void PutSummary(TextOut& out, const CpuLayout& layout) {
     if (layout.count[Core] > 0) {
         Format(out, " on %n core%p", layout.count[Core]);
     }
+    Format(out, ", in ");
     if (layout.count[Package] > 1) {
-        Format(out, ", in %n packages (sockets)", layout.count[Package]);
+        Format(out, "%n packages (sockets) and ", layout.count[Package]);
     }
-    Format(out, ", in %n processor group%p.\n", layout.count[Group]);
+    Format(out, "%n processor group%p.\n", layout.count[Group]);
 }
 
 // Ends a row: its CPUs and, for a pick, the number kelvor takes for them when it

@@ -112,14 +112,16 @@ LayoutRead ReadGroups(const uint8_t* groups, CpuLayout& layout) {
     }
     layout.count[Group] = static_cast<int>(count);
     const uint8_t* const infos = groups + answer::kGroupInfos;
+    bool folded = false;
     for (uint32_t group = 0; group < count; ++group) {
         const uint32_t active =
             infos[group * answer::kGroupInfoSize + answer::kActiveProcessorCount];
         layout.value[Group][group] = active;
         layout.cpuCount += static_cast<int>(active);
-        if (active > 32) {
-            return Fault(LayoutOutcome::GroupsFolded, 0);
-        }
+        folded = folded || active > 32;
+    }
+    if (folded) {
+        return Fault(LayoutOutcome::GroupsFolded, 0);
     }
     int cpu = 0;
     for (uint32_t group = 0; group < count; ++group) {
