@@ -247,8 +247,8 @@ const Machine kMachines[] = {
      "This computer has 80 CPUs (logical processors), in 2 processor groups.\n"
      "  processor group 0: 40 CPUs\n"
      "  processor group 1: 40 CPUs\n"
-     "A 32-bit program sees a group of more than 32 CPUs folded onto its first 32, so the layout "
-     "cannot be read and there is no line for the command builder."},
+     "A 32-bit program sees a group of more than 32 CPUs folded onto its first 32, so there is no "
+     "line for the command builder."},
     {"2 groups of 20", TwoGroups(), 0, true,
      "kelvor-cpus-1;g=20,20;c=0:0-1,0:2-3,0:4-5,0:6-7,0:8-9,0:10-11,0:12-13,0:14-15,0:16-17,0:18-"
      "19,0:20-21,0:22-23,0:24-25,0:26-27,0:28-29,0:30-31,0:32-33,0:34-35,0:36-37,0:38-39;l=3:25600:"
@@ -266,16 +266,15 @@ const Machine kMachines[] = {
      "  NUMA node 1: cpu20-39\n"
      "  processor group 0: cpu0-19\n"
      "  processor group 1: cpu20-39\n"
-     "kelvor's mask is relative to the group the program starts in: bit n is processor n of that "
-     "group. These numbers are for group 0.\n"
+     "kelvor's mask counts in the group the program starts in (bit n is its processor n); these "
+     "numbers are for group 0.\n"
      "\n"
      "The line for the command builder, also on the clipboard:\n"
      "@"},
     {"an entry with size 0", Damaged(44, 0), 0, true, nullptr,
-     "Windows' description of the processors cannot be read: the entry at byte 44 has size 0."},
+     "Windows' list of processors cannot be read: the entry at byte 44 has size 0."},
     {"an entry running past the end", Damaged(44, 4000), 0, true, nullptr,
-     "Windows' description of the processors cannot be read: the entry at byte 44 runs past the "
-     "end."},
+     "Windows' list of processors cannot be read: the entry at byte 44 runs past the end."},
     {"unknown relationship kinds are skipped", UnknownKind(), 0, true,
      "kelvor-cpus-1;g=4;c=0:0,0:1,0:2,0:3;l=2:512:0,2:512:1,2:512:2,2:512:3;n=0-3;p=0-3",
      "This computer has 4 CPUs (logical processors) on 4 cores, in 1 processor group.\n"
@@ -294,14 +293,14 @@ const Machine kMachines[] = {
      87,
      true,
      nullptr,
-     "Windows did not describe the processors (error 87)."},
+     "Windows did not list the processors (error 87)."},
     {"Windows' answer is larger than the buffer", Bytes(256 * 1024 + 4), 0, true, nullptr,
-     "Windows' description of the processors needs 262148 bytes, more than this program holds."},
+     "Windows' list of processors needs 262148 bytes, more than this program holds."},
     {"a CPU in two cores", CpuInTwoCores(), 0, true, nullptr,
-     "Windows' description of the processors cannot be read: it puts cpu1 in two cores."},
+     "Windows' list of processors cannot be read: it puts cpu1 in two cores."},
     {"a mask outside the groups", MaskOutsideGroups(), 0, true, nullptr,
-     "Windows' description of the processors cannot be read: the entry at byte 472 names "
-     "processors outside the processor groups."},
+     "Windows' list of processors cannot be read: the entry at byte 472 names processors outside "
+     "the groups."},
     {"the clipboard refuses", FourCores(), 0, false,
      "kelvor-cpus-1;g=4;c=0:0,0:1,0:2,0:3;l=2:512:0,2:512:1,2:512:2,2:512:3;n=0-3;p=0-3",
      "This computer has 4 CPUs (logical processors) on 4 cores, in 1 processor group.\n"
@@ -313,7 +312,7 @@ const Machine kMachines[] = {
      "  512 KB L2 cache: cpu2 = 4\n"
      "  512 KB L2 cache: cpu3 = 8\n"
      "\n"
-     "The line for the command builder (not on the clipboard: Ctrl+C copies this box's text):\n"
+     "The line for the command builder (not on the clipboard; Ctrl+C copies this box):\n"
      "@"},
 };
 

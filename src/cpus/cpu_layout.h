@@ -14,16 +14,16 @@ constexpr uint16_t kNoOwner = 0xFFFF;
 // a kind is the cores of one efficiency class.
 enum Relation : uint8_t { Core, Node, Cache, Package, Group, Kind, kRelations };
 
+// Each CPU's owner of each relation is named by a number that also orders the
+// owners as the line lists them: a core, last-level cache or package by its
+// lowest CPU, a node by its node number, a group by its own, a kind by 255 less
+// its efficiency class, so the fastest comes first.
 struct CpuLayout {
     int cpuCount;
-    uint8_t cacheLevel;  // of the last-level caches, the only caches kept
-    // How many of each: cores, NUMA nodes, last-level caches, packages, groups, kinds.
-    int count[kRelations];
-    // Per owner: a core's efficiency class (higher is faster), a node's number, a
-    // cache's bytes, a group's active processors (above 32 when folded), a kind's class.
-    uint32_t value[kRelations][kMaxCpus];
-    // Per CPU, its owner of each relation. Owners are numbered by their lowest
-    // CPU, except nodes, by node number, and kinds, from the fastest class.
+    int groupCount;
+    uint8_t groupActive[kMaxGroups];  // active processors; above 32 when folded
+    uint8_t cacheLevel;               // of the last-level caches, the only caches kept
+    uint32_t cacheBytes[kMaxCpus];    // by cache
     uint16_t owner[kRelations][kMaxCpus];
 };
 
@@ -45,7 +45,7 @@ enum class LayoutOutcome : uint8_t {
     GroupsTwice,
     TooManyGroups,   // value: the group count
     GroupNumbering,  // value: the group
-    NodeTwice,       // value: the node number
+    NodeTooHigh,     // value: the node number
     NoCores,
     NoCache,
     CpuInTwo,  // value: the CPU, and the relation

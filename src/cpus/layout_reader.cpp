@@ -1,6 +1,6 @@
 // Two passes over Windows' answer: the first checks every entry's size and finds
 // the groups, which number the CPUs; the second places each CPU in its core,
-// NUMA node, cache and package, refusing a CPU placed twice.
+// NUMA node, last-level cache and package, refusing a CPU placed twice.
 #include "layout_reader.h"
 
 #include "processor_answer.h"
@@ -41,21 +41,31 @@ constexpr EntryShape kShapes[] = {
     {answer::kGroupInfos, answer::kActiveGroupCount, answer::kGroupInfoSize, false},
 };
 
-uint32_t ItemCount(const uint8_t* entry, const EntryShape& shape) {
-    const uint32_t count = HalfWord(entry + shape.countAt);
-    return count == 0 && shape.zeroMeansOne ? 1 : count;
+uint32_t ItemCount(const uint8_t* entry, uint32_t kind) {
+    const uint32_t count = HalfWord(entry + kShapes[kind].countAt);
+    return count == 0 && kShapes[kind].zeroMeansOne ? 1 : count;
 }
 
-bool IsDataCache(const uint8_t* entry) {
+// A last-level cache holding data: the only caches the layout keeps.
+bool IsKeptCache(const uint8_t* entry, uint32_t level) {
     const uint32_t type = Word(entry + answer::kCacheType);
-    return type == answer::kUnifiedCache || type == answer::kDataCache;
+    return (type == answer::kUnifiedCache || type == answer::kDataCache) &&
+           entry[answer::kCacheLevel] == level;
 }
 
-LayoutRead Fault(LayoutOutcome outcome, uint32_t value) {
+constexpr Relation kCovering[] = {Core, Node, Package};
+
+constexpr LayoutRead Fault(LayoutOutcome outcome, uint32_t value = 0) {
     return {outcome, Core, value};
 }
 
-constexpr LayoutRead kRead = {LayoutOutcome::Read, Core, 0};
+// The CPU number of processor `bit` of `group`.
+int CpuOf(const CpuLayout& layout, uint32_t group, int bit) {
+    for (uint32_t earlier = 0; earlier < group; ++earlier) {
+        bit += layout.groupActive[earlier];
+    }
+    return bit;
+}
 
 // Pass one: every entry lies within the answer and holds what its kind needs.
 // Finds the one group entry and the highest level of data or unified cache.
@@ -63,41 +73,34 @@ LayoutRead CheckEntries(const uint8_t* answer, uint32_t length, const uint8_t** 
                         CpuLayout& layout) {
     for (uint32_t offset = 0; offset < length;) {
         const uint8_t* entry = answer + offset;
-        if (length - offset < answer::kBody) {
-            return Fault(LayoutOutcome::EntryPastEnd, offset);
-        }
-        const uint32_t kind = Word(entry + answer::kRelationship);
-        const uint32_t size = Word(entry + answer::kSize);
+        const uint32_t kind = length - offset < answer::kBody ? 0 : Word(entry);
+        const uint32_t size = length - offset < answer::kBody ? ~0u : Word(entry + answer::kSize);
         if (size == 0) {
             return Fault(LayoutOutcome::EntrySizeZero, offset);
         }
         if (size > length - offset) {
             return Fault(LayoutOutcome::EntryPastEnd, offset);
         }
-        if (size < answer::kBody) {
+        if (size < (kind <= Group ? kShapes[kind].fixedSize : answer::kBody)) {
             return Fault(LayoutOutcome::EntryTooShort, offset);
         }
-        if (kind <= Group) {
-            const EntryShape& shape = kShapes[kind];
-            if (size < shape.fixedSize) {
-                return Fault(LayoutOutcome::EntryTooShort, offset);
-            }
-            if (ItemCount(entry, shape) * shape.itemSize > size - shape.fixedSize) {
-                return Fault(LayoutOutcome::GroupCountDoesNotFit, offset);
-            }
+        if (kind <= Group &&
+            ItemCount(entry, kind) * kShapes[kind].itemSize > size - kShapes[kind].fixedSize) {
+            return Fault(LayoutOutcome::GroupCountDoesNotFit, offset);
         }
         if (kind == Group) {
             if (*groups != nullptr) {
-                return Fault(LayoutOutcome::GroupsTwice, 0);
+                return Fault(LayoutOutcome::GroupsTwice);
             }
             *groups = entry;
         }
-        if (kind == Cache && IsDataCache(entry) && entry[answer::kCacheLevel] > layout.cacheLevel) {
+        if (kind == Cache && IsKeptCache(entry, entry[answer::kCacheLevel]) &&
+            entry[answer::kCacheLevel] > layout.cacheLevel) {
             layout.cacheLevel = entry[answer::kCacheLevel];
         }
         offset += size;
     }
-    return kRead;
+    return Fault(LayoutOutcome::Read);
 }
 
 // The groups number the CPUs. A group of more than 32 stops the reading: its
@@ -105,200 +108,132 @@ LayoutRead CheckEntries(const uint8_t* answer, uint32_t length, const uint8_t** 
 LayoutRead ReadGroups(const uint8_t* groups, CpuLayout& layout) {
     const uint32_t count = groups != nullptr ? HalfWord(groups + answer::kActiveGroupCount) : 0;
     if (count == 0) {
-        return Fault(LayoutOutcome::NoGroups, 0);
+        return Fault(LayoutOutcome::NoGroups);
     }
     if (count > kMaxGroups) {
         return Fault(LayoutOutcome::TooManyGroups, count);
     }
-    layout.count[Group] = static_cast<int>(count);
+    layout.groupCount = static_cast<int>(count);
     const uint8_t* const infos = groups + answer::kGroupInfos;
     bool folded = false;
     for (uint32_t group = 0; group < count; ++group) {
-        const uint32_t active =
+        const uint8_t active =
             infos[group * answer::kGroupInfoSize + answer::kActiveProcessorCount];
-        layout.value[Group][group] = active;
-        layout.cpuCount += static_cast<int>(active);
-        folded = folded || active > 32;
+        layout.groupActive[group] = active;
+        layout.cpuCount += active;
+        folded |= active > 32;
     }
     if (folded) {
-        return Fault(LayoutOutcome::GroupsFolded, 0);
+        return Fault(LayoutOutcome::GroupsFolded);
     }
-    int cpu = 0;
     for (uint32_t group = 0; group < count; ++group) {
-        const uint32_t active = layout.value[Group][group];
         if (Word(infos + group * answer::kGroupInfoSize + answer::kActiveProcessorMask) !=
-            LowBits(active)) {
+            LowBits(layout.groupActive[group])) {
             return Fault(LayoutOutcome::GroupNumbering, group);
         }
-        for (uint32_t i = 0; i < active; ++i) {
-            layout.owner[Group][cpu++] = static_cast<uint16_t>(group);
+        for (int bit = 0; bit < layout.groupActive[group]; ++bit) {
+            layout.owner[Group][CpuOf(layout, group, bit)] = static_cast<uint16_t>(group);
         }
     }
-    return kRead;
+    return Fault(LayoutOutcome::Read);
 }
 
-// The CPU number of processor `bit` of `group`.
-int CpuOf(const CpuLayout& layout, uint32_t group, int bit) {
-    int cpu = bit;
-    for (uint32_t earlier = 0; earlier < group; ++earlier) {
-        cpu += static_cast<int>(layout.value[Group][earlier]);
-    }
-    return cpu;
-}
-
-// Pass two, one entry of relation `relation`: gives each CPU its masks name the
-// next owner. Returns how many it placed in *placed.
-LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, Relation relation, CpuLayout& layout,
-                      int* placed) {
-    const uint32_t count = ItemCount(entry, kShapes[relation]);
+// Pass two, one entry of `relation`: its owner number, then every CPU its masks
+// name placed under it. Round one checks the masks and finds the lowest CPU;
+// round two places.
+LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, Relation relation, CpuLayout& layout) {
+    const uint32_t count = ItemCount(entry, relation);
     if (relation == Core && count != 1) {
         return Fault(LayoutOutcome::GroupCountDoesNotFit, offset);
     }
-    int cacheGroup = -1;
-    for (uint32_t item = 0; item < count; ++item) {
-        const uint8_t* mask = entry + kShapes[relation].fixedSize + item * answer::kMaskSize;
-        const uint32_t bits = Word(mask + answer::kMaskBits);
-        const uint32_t group = HalfWord(mask + answer::kMaskGroup);
-        if (bits == 0) {
-            continue;
-        }
-        if (group >= static_cast<uint32_t>(layout.count[Group]) ||
-            (bits & ~LowBits(layout.value[Group][group])) != 0) {
-            return Fault(LayoutOutcome::OutsideGroups, offset);
-        }
-        if (relation == Cache && cacheGroup >= 0 && cacheGroup != static_cast<int>(group)) {
-            return Fault(LayoutOutcome::CacheAcrossGroups, offset);
-        }
-        cacheGroup = static_cast<int>(group);
-        for (int bit = 0; bit < 32; ++bit) {
-            if ((bits >> bit & 1) == 0) {
+    uint32_t owner = relation == Node ? Word(entry + answer::kNodeNumber) : kMaxCpus;
+    if (owner >= kMaxCpus && relation == Node) {
+        return Fault(LayoutOutcome::NodeTooHigh, owner);
+    }
+    for (int round = 0; round < 2; ++round) {
+        uint32_t cacheGroup = kMaxGroups;
+        for (uint32_t item = 0; item < count; ++item) {
+            const uint8_t* mask = entry + kShapes[relation].fixedSize + item * answer::kMaskSize;
+            const uint32_t bits = Word(mask + answer::kMaskBits);
+            const uint32_t group = HalfWord(mask + answer::kMaskGroup);
+            if (bits == 0) {
                 continue;
             }
-            uint16_t& owner = layout.owner[relation][CpuOf(layout, group, bit)];
-            if (owner != kNoOwner) {
-                return {LayoutOutcome::CpuInTwo, relation,
-                        static_cast<uint32_t>(CpuOf(layout, group, bit))};
+            if (group >= static_cast<uint32_t>(layout.groupCount) ||
+                (bits & ~LowBits(layout.groupActive[group])) != 0) {
+                return Fault(LayoutOutcome::OutsideGroups, offset);
             }
-            owner = static_cast<uint16_t>(layout.count[relation]);
-            ++*placed;
-        }
-    }
-    return kRead;
-}
-
-// Numbers the owners of `relation` by their lowest CPU, or nodes by node number.
-void Renumber(CpuLayout& layout, Relation relation) {
-    static uint16_t newOwner[kMaxCpus];
-    static uint32_t newValue[kMaxCpus];
-    uint16_t next = 0;
-    for (int owner = 0; owner < layout.count[relation]; ++owner) {
-        newOwner[owner] = kNoOwner;
-    }
-    for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-        const uint16_t owner = layout.owner[relation][cpu];
-        if (owner != kNoOwner && newOwner[owner] == kNoOwner) {
-            newOwner[owner] = next++;
-        }
-    }
-    for (int owner = 0; owner < layout.count[relation]; ++owner) {
-        if (relation == Node) {
-            newOwner[owner] = 0;
-            for (int other = 0; other < layout.count[Node]; ++other) {
-                newOwner[owner] += layout.value[Node][other] < layout.value[Node][owner];
+            if (relation == Cache && cacheGroup != kMaxGroups && cacheGroup != group) {
+                return Fault(LayoutOutcome::CacheAcrossGroups, offset);
+            }
+            cacheGroup = group;
+            for (int bit = 0; bit < 32; ++bit) {
+                const int cpu = CpuOf(layout, group, bit);
+                if ((bits >> bit & 1) == 0) {
+                    continue;
+                }
+                if (round == 0) {
+                    owner = relation == Node || static_cast<uint32_t>(cpu) > owner ? owner : cpu;
+                } else if (layout.owner[relation][cpu] != kNoOwner) {
+                    return {LayoutOutcome::CpuInTwo, relation, static_cast<uint32_t>(cpu)};
+                } else {
+                    layout.owner[relation][cpu] = static_cast<uint16_t>(owner);
+                    if (relation == Core) {
+                        layout.owner[Kind][cpu] =
+                            static_cast<uint16_t>(255 - entry[answer::kEfficiencyClass]);
+                    }
+                }
             }
         }
-        newValue[newOwner[owner]] = layout.value[relation][owner];
     }
-    for (int owner = 0; owner < layout.count[relation]; ++owner) {
-        layout.value[relation][owner] = newValue[owner];
+    if (relation == Cache && owner < kMaxCpus) {
+        layout.cacheBytes[owner] = Word(entry + answer::kCacheSize);
     }
-    for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-        uint16_t& owner = layout.owner[relation][cpu];
-        owner = owner == kNoOwner ? kNoOwner : newOwner[owner];
-    }
-}
-
-// Kinds of core, from the fastest efficiency class down.
-void FindKinds(CpuLayout& layout) {
-    for (int value = 255; value >= 0; --value) {
-        bool present = false;
-        for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-            if (layout.value[Core][layout.owner[Core][cpu]] == static_cast<uint32_t>(value)) {
-                layout.owner[Kind][cpu] = static_cast<uint16_t>(layout.count[Kind]);
-                present = true;
-            }
-        }
-        if (present) {
-            layout.value[Kind][layout.count[Kind]++] = static_cast<uint32_t>(value);
-        }
-    }
+    return Fault(LayoutOutcome::Read);
 }
 
 }  // namespace
 
-LayoutRead ReadLayout(const uint8_t* answer, uint32_t length, CpuLayout& layout) {
+// Not inlined: in the exe, whole-program inlining would turn every access to the
+// layout into one through its fixed address, which costs more code.
+[[gnu::noinline]] LayoutRead ReadLayout(const uint8_t* answer, uint32_t length, CpuLayout& layout) {
     __builtin_memset(&layout, 0, sizeof(layout));
-    for (int cpu = 0; cpu < kMaxCpus; ++cpu) {
-        for (int relation = Core; relation < Group; ++relation) {
-            layout.owner[relation][cpu] = kNoOwner;
-        }
-    }
+    __builtin_memset(layout.owner, 0xFF, sizeof(layout.owner));
     const uint8_t* groups = nullptr;
     LayoutRead read = CheckEntries(answer, length, &groups, layout);
     if (read.outcome == LayoutOutcome::Read) {
         read = ReadGroups(groups, layout);
     }
+    for (uint32_t offset = 0; read.outcome == LayoutOutcome::Read && offset < length;) {
+        const uint8_t* entry = answer + offset;
+        const uint32_t kind = Word(entry + answer::kRelationship);
+        if (kind < Group && (kind != Cache || IsKeptCache(entry, layout.cacheLevel))) {
+            read = PlaceEntry(entry, offset, static_cast<Relation>(kind), layout);
+        }
+        offset += Word(entry + answer::kSize);
+    }
     if (read.outcome != LayoutOutcome::Read) {
         return read;
     }
-
-    for (uint32_t offset = 0; offset < length;) {
-        const uint8_t* entry = answer + offset;
-        const uint32_t kind = Word(entry + answer::kRelationship);
-        const uint32_t at = offset;
-        offset += Word(entry + answer::kSize);
-        if (kind >= Group || (kind == Cache && (entry[answer::kCacheLevel] != layout.cacheLevel ||
-                                                !IsDataCache(entry)))) {
-            continue;
-        }
-        const Relation relation = static_cast<Relation>(kind);
-        int placed = 0;
-        read = PlaceEntry(entry, at, relation, layout, &placed);
-        if (read.outcome != LayoutOutcome::Read) {
-            return read;
-        }
-        if (placed == 0) {
-            continue;
-        }
-        const uint32_t value = relation == Core    ? entry[answer::kEfficiencyClass]
-                               : relation == Cache ? Word(entry + answer::kCacheSize)
-                                                   : Word(entry + answer::kNodeNumber);
-        for (int other = 0; relation == Node && other < layout.count[Node]; ++other) {
-            if (layout.value[Node][other] == value) {
-                return Fault(LayoutOutcome::NodeTwice, value);
-            }
-        }
-        layout.value[relation][layout.count[relation]++] = value;
-    }
-
-    if (layout.count[Core] == 0) {
-        return Fault(LayoutOutcome::NoCores, 0);
-    }
-    if (layout.count[Cache] == 0) {
-        return Fault(LayoutOutcome::NoCache, 0);
-    }
-    // Every CPU is in a core, a node and a package; it may lack a last-level cache.
+    // Every CPU is in a core, a node and a package; some are in a last-level cache.
+    int cores = 0;
+    int caches = 0;
     for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-        for (int relation = Core; relation <= Package; ++relation) {
-            if (relation != Cache && layout.owner[relation][cpu] == kNoOwner) {
-                return {LayoutOutcome::CpuInNone, static_cast<Relation>(relation),
-                        static_cast<uint32_t>(cpu)};
+        cores += layout.owner[Core][cpu] != kNoOwner;
+        caches += layout.owner[Cache][cpu] != kNoOwner;
+    }
+    if (cores == 0) {
+        return Fault(LayoutOutcome::NoCores);
+    }
+    if (caches == 0) {
+        return Fault(LayoutOutcome::NoCache);
+    }
+    for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
+        for (Relation relation : kCovering) {
+            if (layout.owner[relation][cpu] == kNoOwner) {
+                return {LayoutOutcome::CpuInNone, relation, static_cast<uint32_t>(cpu)};
             }
         }
     }
-    for (int relation = Core; relation <= Package; ++relation) {
-        Renumber(layout, static_cast<Relation>(relation));
-    }
-    FindKinds(layout);
-    return kRead;
+    return Fault(LayoutOutcome::Read);
 }
