@@ -29,18 +29,22 @@ uint32_t Crc32(const char* text, size_t length) {
     return ~crc;
 }
 
-// Each CPU 0 to cpuCount - 1 once in `relation`, and owners numbered 0 to count - 1.
-void CheckCovers(Relation relation) {
-    std::vector<bool> used(static_cast<size_t>(layout.count[relation]));
+// Each CPU has one owner of each relation (a last-level cache only maybe), named
+// as CpuLayout says: a core, cache or package by its lowest CPU, which it holds.
+void CheckOwners() {
     for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-        const uint16_t owner = layout.owner[relation][cpu];
-        FUZZ_CHECK(owner < layout.count[relation] || (relation == Cache && owner == kNoOwner));
-        if (owner != kNoOwner) {
-            used[owner] = true;
+        for (Relation relation : {Core, Cache, Package}) {
+            const uint16_t owner = layout.owner[relation][cpu];
+            if (relation == Cache && owner == kNoOwner) {
+                continue;
+            }
+            FUZZ_CHECK(owner <= cpu && layout.owner[relation][owner] == owner);
         }
-    }
-    for (bool ownerUsed : used) {
-        FUZZ_CHECK(ownerUsed);
+        FUZZ_CHECK(layout.owner[Node][cpu] < kMaxCpus);
+        FUZZ_CHECK(layout.owner[Group][cpu] < layout.groupCount);
+        // A core's CPUs are of one kind.
+        FUZZ_CHECK(layout.owner[Kind][cpu] == layout.owner[Kind][layout.owner[Core][cpu]]);
+        FUZZ_CHECK(layout.owner[Kind][cpu] <= 255);
     }
 }
 
@@ -55,9 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool hasLine = false;
     if (read.outcome == LayoutOutcome::Read) {
         FUZZ_CHECK(layout.cpuCount > 0 && layout.cpuCount <= kMaxCpus);
-        for (Relation relation : {Core, Node, Cache, Package, Group, Kind}) {
-            CheckCovers(relation);
-        }
+        CheckOwners();
         const int length = ComposeLayoutLine(layout, line, kLineCapacity);
         FUZZ_CHECK(length > 0 && static_cast<size_t>(length) == std::strlen(line));
         // Printable ASCII without spaces, the name first and the check last.
