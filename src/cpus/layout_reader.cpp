@@ -1,4 +1,4 @@
-// Two passes over Windows' answer: the first checks every entry's size and finds
+// Two walks over Windows' answer: the first checks every entry's size and finds
 // the groups, which number the CPUs; the second places each CPU in its core,
 // NUMA node, last-level cache and package, refusing a CPU placed twice.
 #include "layout_reader.h"
@@ -67,42 +67,6 @@ int CpuOf(const CpuLayout& layout, uint32_t group, int bit) {
     return bit;
 }
 
-// Pass one: every entry lies within the answer and holds what its kind needs.
-// Finds the one group entry and the highest level of data or unified cache.
-LayoutRead CheckEntries(const uint8_t* answer, uint32_t length, const uint8_t** groups,
-                        CpuLayout& layout) {
-    for (uint32_t offset = 0; offset < length;) {
-        const uint8_t* entry = answer + offset;
-        const uint32_t kind = length - offset < answer::kBody ? 0 : Word(entry);
-        const uint32_t size = length - offset < answer::kBody ? ~0u : Word(entry + answer::kSize);
-        if (size == 0) {
-            return Fault(LayoutOutcome::EntrySizeZero, offset);
-        }
-        if (size > length - offset) {
-            return Fault(LayoutOutcome::EntryPastEnd, offset);
-        }
-        if (size < (kind <= Group ? kShapes[kind].fixedSize : answer::kBody)) {
-            return Fault(LayoutOutcome::EntryTooShort, offset);
-        }
-        if (kind <= Group &&
-            ItemCount(entry, kind) * kShapes[kind].itemSize > size - kShapes[kind].fixedSize) {
-            return Fault(LayoutOutcome::GroupCountDoesNotFit, offset);
-        }
-        if (kind == Group) {
-            if (*groups != nullptr) {
-                return Fault(LayoutOutcome::GroupsTwice);
-            }
-            *groups = entry;
-        }
-        if (kind == Cache && IsKeptCache(entry, entry[answer::kCacheLevel]) &&
-            entry[answer::kCacheLevel] > layout.cacheLevel) {
-            layout.cacheLevel = entry[answer::kCacheLevel];
-        }
-        offset += size;
-    }
-    return Fault(LayoutOutcome::Read);
-}
-
 // The groups number the CPUs. A group of more than 32 stops the reading: its
 // masks are folded, so nothing else in the answer can be placed.
 LayoutRead ReadGroups(const uint8_t* groups, CpuLayout& layout) {
@@ -138,9 +102,11 @@ LayoutRead ReadGroups(const uint8_t* groups, CpuLayout& layout) {
     return Fault(LayoutOutcome::Read);
 }
 
-// Pass two, one entry of `relation`: its owner number, then every CPU its masks
-// name placed under it. Round one checks the masks and finds the lowest CPU;
-// round two places.
+// One entry of `relation`: every CPU its masks name, placed under the entry's
+// owner number. A core, cache or package is named by its lowest CPU, known once
+// all are placed, so they are marked kPlacing first.
+constexpr uint16_t kPlacing = kNoOwner - 1;
+
 LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, Relation relation, CpuLayout& layout) {
     const uint32_t count = ItemCount(entry, relation);
     if (relation == Core && count != 1) {
@@ -150,44 +116,86 @@ LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, Relation relation, 
     if (owner >= kMaxCpus && relation == Node) {
         return Fault(LayoutOutcome::NodeTooHigh, owner);
     }
-    for (int round = 0; round < 2; ++round) {
-        uint32_t cacheGroup = kMaxGroups;
-        for (uint32_t item = 0; item < count; ++item) {
-            const uint8_t* mask = entry + kShapes[relation].fixedSize + item * answer::kMaskSize;
-            const uint32_t bits = Word(mask + answer::kMaskBits);
-            const uint32_t group = HalfWord(mask + answer::kMaskGroup);
-            if (bits == 0) {
-                continue;
+    uint32_t cacheGroup = kMaxGroups;
+    for (uint32_t item = 0; item < count; ++item) {
+        const uint8_t* mask = entry + kShapes[relation].fixedSize + item * answer::kMaskSize;
+        const uint32_t bits = Word(mask + answer::kMaskBits);
+        const uint32_t group = HalfWord(mask + answer::kMaskGroup);
+        if (bits == 0) {
+            continue;
+        }
+        if (group >= static_cast<uint32_t>(layout.groupCount) ||
+            (bits & ~LowBits(layout.groupActive[group])) != 0) {
+            return Fault(LayoutOutcome::OutsideGroups, offset);
+        }
+        if (relation == Cache && cacheGroup != kMaxGroups && cacheGroup != group) {
+            return Fault(LayoutOutcome::CacheAcrossGroups, offset);
+        }
+        cacheGroup = group;
+        for (uint32_t rest = bits; rest != 0; rest &= rest - 1) {
+            const uint32_t cpu = CpuOf(layout, group, __builtin_ctz(rest));
+            if (layout.owner[relation][cpu] != kNoOwner) {
+                return {LayoutOutcome::CpuInTwo, relation, cpu};
             }
-            if (group >= static_cast<uint32_t>(layout.groupCount) ||
-                (bits & ~LowBits(layout.groupActive[group])) != 0) {
-                return Fault(LayoutOutcome::OutsideGroups, offset);
-            }
-            if (relation == Cache && cacheGroup != kMaxGroups && cacheGroup != group) {
-                return Fault(LayoutOutcome::CacheAcrossGroups, offset);
-            }
-            cacheGroup = group;
-            for (int bit = 0; bit < 32; ++bit) {
-                const int cpu = CpuOf(layout, group, bit);
-                if ((bits >> bit & 1) == 0) {
-                    continue;
-                }
-                if (round == 0) {
-                    owner = relation == Node || static_cast<uint32_t>(cpu) > owner ? owner : cpu;
-                } else if (layout.owner[relation][cpu] != kNoOwner) {
-                    return {LayoutOutcome::CpuInTwo, relation, static_cast<uint32_t>(cpu)};
-                } else {
-                    layout.owner[relation][cpu] = static_cast<uint16_t>(owner);
-                    if (relation == Core) {
-                        layout.owner[Kind][cpu] =
-                            static_cast<uint16_t>(255 - entry[answer::kEfficiencyClass]);
-                    }
-                }
-            }
+            layout.owner[relation][cpu] = kPlacing;
+            layout.owner[Kind][cpu] =
+                relation == Core ? static_cast<uint16_t>(255 - entry[answer::kEfficiencyClass])
+                                 : layout.owner[Kind][cpu];
+            owner = relation == Node || cpu > owner ? owner : cpu;
+        }
+    }
+    for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
+        if (layout.owner[relation][cpu] == kPlacing) {
+            layout.owner[relation][cpu] = static_cast<uint16_t>(owner);
         }
     }
     if (relation == Cache && owner < kMaxCpus) {
         layout.cacheBytes[owner] = Word(entry + answer::kCacheSize);
+    }
+    return Fault(LayoutOutcome::Read);
+}
+
+// One walk over the answer, checking that every entry lies within it and holds
+// what its kind needs. The first walk finds the one group entry and the highest
+// level of data or unified cache; the second, with `place`, places the CPUs.
+LayoutRead Walk(const uint8_t* answer, uint32_t length, const uint8_t** groups, bool place,
+                CpuLayout& layout) {
+    for (uint32_t offset = 0; offset < length;) {
+        const uint8_t* entry = answer + offset;
+        const bool headed = length - offset >= answer::kBody;
+        const uint32_t kind = headed ? Word(entry + answer::kRelationship) : 0;
+        const uint32_t size = headed ? Word(entry + answer::kSize) : ~0u;
+        if (size == 0) {
+            return Fault(LayoutOutcome::EntrySizeZero, offset);
+        }
+        if (size > length - offset) {
+            return Fault(LayoutOutcome::EntryPastEnd, offset);
+        }
+        if (size < (kind <= Group ? kShapes[kind].fixedSize : answer::kBody)) {
+            return Fault(LayoutOutcome::EntryTooShort, offset);
+        }
+        if (kind <= Group &&
+            ItemCount(entry, kind) * kShapes[kind].itemSize > size - kShapes[kind].fixedSize) {
+            return Fault(LayoutOutcome::GroupCountDoesNotFit, offset);
+        }
+        if (place) {
+            if (kind < Group && (kind != Cache || IsKeptCache(entry, layout.cacheLevel))) {
+                const LayoutRead read =
+                    PlaceEntry(entry, offset, static_cast<Relation>(kind), layout);
+                if (read.outcome != LayoutOutcome::Read) {
+                    return read;
+                }
+            }
+        } else if (kind == Group) {
+            if (*groups != nullptr) {
+                return Fault(LayoutOutcome::GroupsTwice);
+            }
+            *groups = entry;
+        } else if (kind == Cache && IsKeptCache(entry, entry[answer::kCacheLevel]) &&
+                   entry[answer::kCacheLevel] > layout.cacheLevel) {
+            layout.cacheLevel = entry[answer::kCacheLevel];
+        }
+        offset += size;
     }
     return Fault(LayoutOutcome::Read);
 }
@@ -200,17 +208,12 @@ LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, Relation relation, 
     __builtin_memset(&layout, 0, sizeof(layout));
     __builtin_memset(layout.owner, 0xFF, sizeof(layout.owner));
     const uint8_t* groups = nullptr;
-    LayoutRead read = CheckEntries(answer, length, &groups, layout);
+    LayoutRead read = Walk(answer, length, &groups, false, layout);
     if (read.outcome == LayoutOutcome::Read) {
         read = ReadGroups(groups, layout);
     }
-    for (uint32_t offset = 0; read.outcome == LayoutOutcome::Read && offset < length;) {
-        const uint8_t* entry = answer + offset;
-        const uint32_t kind = Word(entry + answer::kRelationship);
-        if (kind < Group && (kind != Cache || IsKeptCache(entry, layout.cacheLevel))) {
-            read = PlaceEntry(entry, offset, static_cast<Relation>(kind), layout);
-        }
-        offset += Word(entry + answer::kSize);
+    if (read.outcome == LayoutOutcome::Read) {
+        read = Walk(answer, length, &groups, true, layout);
     }
     if (read.outcome != LayoutOutcome::Read) {
         return read;
