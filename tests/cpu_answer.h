@@ -17,9 +17,10 @@ struct Mask {
 
 using Bytes = std::vector<uint8_t>;
 
+// `size` little-endian bytes of `value`; past its 4 bytes, zeros.
 inline void Put(Bytes& out, uint32_t value, int size) {
     for (int i = 0; i < size; ++i) {
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+        out.push_back(i < 4 ? static_cast<uint8_t>(value >> (8 * i)) : 0);
     }
 }
 
