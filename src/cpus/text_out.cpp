@@ -56,34 +56,27 @@ void Format(TextOut& out, const char* format, ...) {
             PutChar(out, *at);
             continue;
         }
-        switch (*++at) {
-            case 'n':
-                number = va_arg(arguments, uint32_t);
-                PutNumber(out, number);
-                break;
-            case '_':
-                va_arg(arguments, uint32_t);
-                break;
-            case 'p':
-                if (number != 1) {
-                    PutChar(out, 's');
-                }
-                break;
-            case 's':
-                Format(out, va_arg(arguments, const char*));
-                break;
-            case 'k':
-                // KiB, or MB when a whole number of them
-                number = va_arg(arguments, uint32_t) / 1024;
-                Format(out, number % 1024 != 0 ? "%n KB" : "%n MB",
-                       number % 1024 != 0 ? number : number / 1024);
-                break;
-            case 'c':
-                PutRanges(out, *va_arg(arguments, const CpuSet*), "cpu", ", cpu");
-                break;
-            case 'l':
-                PutRanges(out, *va_arg(arguments, const CpuSet*), "", "+");
-                break;
+        // One test per directive: a switch would cost a jump table in the exe.
+        const char directive = *++at;
+        if (directive == 'n') {
+            number = va_arg(arguments, uint32_t);
+            PutNumber(out, number);
+        } else if (directive == '_') {
+            va_arg(arguments, uint32_t);
+        } else if (directive == 'p') {
+            if (number != 1) {
+                PutChar(out, 's');
+            }
+        } else if (directive == 's') {
+            Format(out, va_arg(arguments, const char*));
+        } else if (directive == 'k') {
+            // KiB, or MB when a whole number of them
+            number = va_arg(arguments, uint32_t) / 1024;
+            Format(out, number % 1024 != 0 ? "%n KB" : "%n MB",
+                   number % 1024 != 0 ? number : number / 1024);
+        } else {
+            const CpuSet& cpus = *va_arg(arguments, const CpuSet*);
+            PutRanges(out, cpus, directive == 'c' ? "cpu" : "", directive == 'c' ? ", cpu" : "+");
         }
     }
     va_end(arguments);
