@@ -113,9 +113,6 @@ LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, Relation relation, 
         return Fault(LayoutOutcome::GroupCountDoesNotFit, offset);
     }
     uint32_t owner = relation == Node ? Word(entry + answer::kNodeNumber) : kMaxCpus;
-    if (owner >= kMaxCpus && relation == Node) {
-        return Fault(LayoutOutcome::NodeTooHigh, owner);
-    }
     uint32_t cacheGroup = kMaxGroups;
     for (uint32_t item = 0; item < count; ++item) {
         const uint8_t* mask = entry + kShapes[relation].fixedSize + item * answer::kMaskSize;
@@ -136,6 +133,10 @@ LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, Relation relation, 
             const uint32_t cpu = CpuOf(layout, group, __builtin_ctz(rest));
             if (layout.owner[relation][cpu] != kNoOwner) {
                 return {LayoutOutcome::CpuInTwo, relation, cpu};
+            }
+            // A node without processors may have any number.
+            if (relation == Node && owner >= kMaxCpus) {
+                return Fault(LayoutOutcome::NodeTooHigh, owner);
             }
             layout.owner[relation][cpu] = kPlacing;
             layout.owner[Kind][cpu] =
