@@ -23,7 +23,7 @@ uint32_t LowBits(uint32_t count) {
     return count >= 32 ? 0xFFFFFFFF : (1u << count) - 1;
 }
 
-// What an entry of a known kind holds: its fixed part, then a 16-bit count of
+// What an entry of a known kind holds: its fixed fields, then a 16-bit count of
 // items (masks or group records) of `itemSize` bytes.
 struct EntryShape {
     uint8_t fixedSize;
