@@ -66,6 +66,10 @@ function(kelvor_add_cpus_exe target)
     target_link_libraries(${target} PRIVATE kelvor_cpus_core)
     kelvor_link_tiny(${target})
     target_link_libraries(${target} PRIVATE user32)
+    # Its own section layout: .rdata inside .text (see the script).
+    target_link_options(${target} PRIVATE -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/kelvor-cpus.ld)
+    set_target_properties(${target} PROPERTIES LINK_DEPENDS
+                          ${PROJECT_SOURCE_DIR}/cmake/kelvor-cpus.ld)
 endfunction()
 
 kelvor_add_exe(kelvor)

@@ -10,7 +10,7 @@ No Windows machine tells us when these are wrong, and Wine forgives most of it:
   Terminal Server awareness and no SEH handlers, importing exactly the DLLs named;
 - one manifest (type 24, id 1): well-formed XML with its own assemblyIdentity,
   no repeated element (Windows refuses to start an exe with either fault), and
-  the settings kelvor relies on;
+  the settings that exe relies on (MANIFESTS);
 - a version resource whose numbers and strings match the release, LICENSE and the
   exe's name (--name, kelvor unless given).
 The release number is the tests' own, from tests/data/facts.def.
@@ -41,16 +41,23 @@ SUPPORTED_OS = {  # Vista, 7, 8, 8.1, 10 and 11
 # Element path below <assembly>, attribute (None: the text) and the value it must have.
 LEVEL = "/".join(ASM_V3 + tag for tag in ("trustInfo", "security", "requestedPrivileges",
                                           "requestedExecutionLevel"))
-MANIFEST_SETTINGS = [
+SETTINGS = f"{ASM_V3}application/{ASM_V3}windowsSettings/"
+SHARED_SETTINGS = [
     (LEVEL, "level", "asInvoker"), (LEVEL, "uiAccess", "false"),
-    (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2019}activeCodePage", None, "UTF-8"),
-    (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2005}dpiAware", None, "true/pm"),
-    (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2016}dpiAwareness", None,
-     "PerMonitorV2, PerMonitor"),
+    (SETTINGS + f"{WS2005}dpiAware", None, "true/pm"),
+    (SETTINGS + f"{WS2016}dpiAwareness", None, "PerMonitorV2, PerMonitor"),
 ] + [(f"{ASM_V1}dependency/{ASM_V1}dependentAssembly/{ASM_V1}assemblyIdentity", key, value)
      for key, value in [("type", "win32"), ("name", "Microsoft.Windows.Common-Controls"),
                         ("version", "6.0.0.0"), ("processorArchitecture", "*"),
                         ("publicKeyToken", "6595b64144ccf1df"), ("language", "*")]]
+CODE_PAGE = (SETTINGS + f"{WS2019}activeCodePage", None, "UTF-8")
+# Per exe: its supportedOS ids and settings. kelvor-cpus shows ASCII only and asks
+# for no version number, so it needs neither the UTF-8 code page nor supportedOS
+# (its manifest is smaller for it); it must not carry them half-way either.
+MANIFESTS = {
+    "kelvor": (SUPPORTED_OS, SHARED_SETTINGS + [CODE_PAGE]),
+    "kelvor-cpus": (set(), SHARED_SETTINGS + [(CODE_PAGE[0], None, None)]),
+}
 
 # The GCC builds, resources included; bench/report.py reports kelvor's against SIZE_LIMIT.
 SIZE_LIMITS = {"kelvor": 7168, "kelvor-cpus": 8192}
@@ -78,7 +85,7 @@ def resources(pe):
             for language in name.directory.entries}
 
 
-def check_manifest(manifest, version):
+def check_manifest(manifest, version, name):
     try:
         root = ET.fromstring(manifest)
     except ET.ParseError as error:
@@ -98,8 +105,9 @@ def check_manifest(manifest, version):
             expect(tags.count(tag) == 1, f"manifest repeats {tag} in {parent.tag}")
     ids = [os.get("Id") for os in root.iterfind(f"{COMPAT}compatibility/{COMPAT}application/"
                                                 f"{COMPAT}supportedOS")]
-    expect(sorted(ids) == sorted(SUPPORTED_OS), f"supportedOS ids: {ids}")
-    for path, attribute, value in MANIFEST_SETTINGS:
+    supported_os, settings = MANIFESTS[name]
+    expect(sorted(ids) == sorted(supported_os), f"supportedOS ids: {ids}")
+    for path, attribute, value in settings:
         element = root.find(path)
         got = None if element is None else (
             element.text if attribute is None else element.get(attribute))
@@ -183,7 +191,7 @@ def main():
     manifests = {key: value for key, value in found.items() if key[0] == 24}
     if expect(list(manifests) and [key[:2] for key in manifests] == [(24, 1)],
               f"manifests {list(manifests)}, want one of type 24, id 1"):
-        check_manifest(next(iter(manifests.values())), version)
+        check_manifest(next(iter(manifests.values())), version, args.name)
     infos = [value for key, value in found.items() if key[:2] == (16, 1)]
     copyright_line = next(line.strip() for line in open(args.license)
                           if line.startswith("Copyright"))
