@@ -167,6 +167,13 @@ Bytes CpuInTwoCores() {
     return FourCores(extra);
 }
 
+// A group of one processor and nothing else: the CPU is in no core.
+Bytes OnlyAGroup() {
+    Bytes out;
+    Groups(out, {1});
+    return out;
+}
+
 Bytes MaskOutsideGroups() {
     Bytes extra;
     Core(extra, 0, 0, 0x10);
@@ -272,9 +279,9 @@ const Machine kMachines[] = {
      "The line for the command builder, also on the clipboard:\n"
      "@"},
     {"an entry with size 0", Damaged(44, 0), 0, true, nullptr,
-     "Windows' list of processors cannot be read: the entry at byte 44 has size 0."},
+     "Windows' list of processors cannot be read: the entry at byte 44 is malformed."},
     {"an entry running past the end", Damaged(44, 4000), 0, true, nullptr,
-     "Windows' list of processors cannot be read: the entry at byte 44 runs past the end."},
+     "Windows' list of processors cannot be read: the entry at byte 44 is malformed."},
     {"unknown relationship kinds are skipped", UnknownKind(), 0, true,
      "kelvor-cpus-1;g=4;c=0:0,0:1,0:2,0:3;l=2:512:0,2:512:1,2:512:2,2:512:3;n=0-3;p=0-3",
      "This computer has 4 CPUs (logical processors) on 4 cores, in 1 processor group.\n"
@@ -297,10 +304,11 @@ const Machine kMachines[] = {
     {"Windows' answer is larger than the buffer", Bytes(256 * 1024 + 4), 0, true, nullptr,
      "Windows' list of processors needs 262148 bytes, more than this program holds."},
     {"a CPU in two cores", CpuInTwoCores(), 0, true, nullptr,
-     "Windows' list of processors cannot be read: it puts cpu1 in two cores."},
+     "Windows' list of processors cannot be read: the entry at byte 472 is malformed."},
+    {"a CPU in no core", OnlyAGroup(), 0, true, nullptr,
+     "Windows' list of processors cannot be read: it is incomplete."},
     {"a mask outside the groups", MaskOutsideGroups(), 0, true, nullptr,
-     "Windows' list of processors cannot be read: the entry at byte 472 names processors outside "
-     "the groups."},
+     "Windows' list of processors cannot be read: the entry at byte 472 is malformed."},
     {"the clipboard refuses", FourCores(), 0, false,
      "kelvor-cpus-1;g=4;c=0:0,0:1,0:2,0:3;l=2:512:0,2:512:1,2:512:2,2:512:3;n=0-3;p=0-3",
      "This computer has 4 CPUs (logical processors) on 4 cores, in 1 processor group.\n"

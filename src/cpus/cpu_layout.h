@@ -35,25 +35,13 @@ enum class LayoutOutcome : uint8_t {
     GroupsFolded,
     CallRefused,     // value: Windows' error number
     AnswerTooLarge,  // value: the bytes Windows needs
-    EntrySizeZero,   // value: the entry's offset in the answer, up to CacheAcrossGroups
-    EntryTooShort,
-    EntryPastEnd,
-    GroupCountDoesNotFit,
-    OutsideGroups,
-    CacheAcrossGroups,
-    NoGroups,
-    GroupsTwice,
-    TooManyGroups,   // value: the group count
-    GroupNumbering,  // value: the group
-    NodeTooHigh,     // value: the node number
-    NoCores,
-    NoCache,
-    CpuInTwo,  // value: the CPU, and the relation
-    CpuInNone,
+    // value: the offset of the entry at fault, or kWholeAnswer when the answer
+    // lacks something (groups, cores, a last-level cache, a CPU's core, node or package)
+    Unreadable,
 };
+constexpr uint32_t kWholeAnswer = 0xFFFFFFFF;
 
 struct LayoutRead {
     LayoutOutcome outcome;
-    Relation relation;
     uint32_t value;
 };

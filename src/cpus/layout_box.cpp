@@ -9,40 +9,22 @@
 
 namespace {
 
-// The faults' sentences, in LayoutOutcome order from CallRefused: %n is the
-// read's value, %s the name of its relation. Entry faults follow the entry's offset.
-constexpr const char* kFaultTexts[] = {
-    "Windows did not list the processors (error %n).",
-    "Windows' list of processors needs %n bytes, more than this program holds.",
-    "has size 0.",
-    "is too short.",
-    "runs past the end.",
-    "has too high a group count.",
-    "names processors outside the groups.",
-    "is a cache across groups.",
-    "it has no processor groups.",
-    "it lists the groups twice.",
-    "it has %n groups, more than this program holds.",
-    "group %n is not numbered from 0.",
-    "NUMA node %n is numbered too high.",
-    "it has no cores.",
-    "it has no data cache.",
-    "it puts cpu%n in two %ss.",
-    "it puts cpu%n in no %s.",
-};
-constexpr const char* kRelationNames[] = {"core", "NUMA node", "last-level cache", "package"};
-
+// One sentence per fault a reader can act on; every way the answer fails to be
+// read shares one, with the entry at fault when there is one.
 void PutFault(TextOut& out, const LayoutRead& read) {
-    const LayoutOutcome outcome = read.outcome;
-    if (outcome >= LayoutOutcome::EntrySizeZero) {
-        Format(out, "Windows' list of processors cannot be read: ");
+    if (read.outcome == LayoutOutcome::CallRefused) {
+        Format(out, "Windows did not list the processors (error %n).", read.value);
+    } else if (read.outcome == LayoutOutcome::AnswerTooLarge) {
+        Format(out, "Windows' list of processors needs %n bytes, more than this program holds.",
+               read.value);
+    } else {
+        Format(out,
+               read.value == kWholeAnswer
+                   ? "Windows' list of processors cannot be read: it is incomplete."
+                   : "Windows' list of processors cannot be read: the entry at byte %n is "
+                     "malformed.",
+               read.value);
     }
-    if (outcome >= LayoutOutcome::EntrySizeZero && outcome <= LayoutOutcome::CacheAcrossGroups) {
-        Format(out, "the entry at byte %n ", read.value);
-    }
-    Format(out,
-           kFaultTexts[static_cast<int>(outcome) - static_cast<int>(LayoutOutcome::CallRefused)],
-           read.value, kRelationNames[read.relation]);
 }
 
 void PutSummary(TextOut& out, const CpuLayout& layout) {

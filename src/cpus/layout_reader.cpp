@@ -53,11 +53,10 @@ bool IsKeptCache(const uint8_t* entry, uint32_t level) {
            entry[answer::kCacheLevel] == level;
 }
 
-constexpr Relation kCovering[] = {Core, Node, Package};
-
-constexpr LayoutRead Fault(LayoutOutcome outcome, uint32_t value = 0) {
-    return {outcome, Core, value};
-}
+// Internally a reading step gives the offset of the entry at fault, kWholeAnswer
+// when the answer lacks something, or one of these.
+constexpr uint32_t kFine = 0xFFFFFFFE;
+constexpr uint32_t kFolded = 0xFFFFFFFD;
 
 // The CPU number of processor `bit` of `group`.
 int CpuOf(const CpuLayout& layout, uint32_t group, int bit) {
@@ -67,18 +66,18 @@ int CpuOf(const CpuLayout& layout, uint32_t group, int bit) {
     return bit;
 }
 
-// The groups number the CPUs. A group of more than 32 stops the reading: its
-// masks are folded, so nothing else in the answer can be placed.
-LayoutRead ReadGroups(const uint8_t* groups, CpuLayout& layout) {
-    const uint32_t count = groups != nullptr ? HalfWord(groups + answer::kActiveGroupCount) : 0;
-    if (count == 0) {
-        return Fault(LayoutOutcome::NoGroups);
+// The groups, from the group entry at `at`, number the CPUs. A group of more than
+// 32 stops the reading: its masks are folded, so nothing else can be placed.
+uint32_t ReadGroups(const uint8_t* answer, uint32_t at, CpuLayout& layout) {
+    if (at == kWholeAnswer) {
+        return kWholeAnswer;
     }
-    if (count > kMaxGroups) {
-        return Fault(LayoutOutcome::TooManyGroups, count);
+    const uint32_t count = HalfWord(answer + at + answer::kActiveGroupCount);
+    if (count == 0 || count > kMaxGroups) {
+        return at;
     }
     layout.groupCount = static_cast<int>(count);
-    const uint8_t* const infos = groups + answer::kGroupInfos;
+    const uint8_t* const infos = answer + at + answer::kGroupInfos;
     bool folded = false;
     for (uint32_t group = 0; group < count; ++group) {
         const uint8_t active =
@@ -88,29 +87,29 @@ LayoutRead ReadGroups(const uint8_t* groups, CpuLayout& layout) {
         folded |= active > 32;
     }
     if (folded) {
-        return Fault(LayoutOutcome::GroupsFolded);
+        return kFolded;
     }
     for (uint32_t group = 0; group < count; ++group) {
         if (Word(infos + group * answer::kGroupInfoSize + answer::kActiveProcessorMask) !=
             LowBits(layout.groupActive[group])) {
-            return Fault(LayoutOutcome::GroupNumbering, group);
+            return at;
         }
         for (int bit = 0; bit < layout.groupActive[group]; ++bit) {
             layout.owner[Group][CpuOf(layout, group, bit)] = static_cast<uint16_t>(group);
         }
     }
-    return Fault(LayoutOutcome::Read);
+    return kFine;
 }
 
 // One entry of `relation`: every CPU its masks name, placed under the entry's
 // owner number. A core, cache or package is named by its lowest CPU, known once
-// all are placed, so they are marked kPlacing first.
+// all are placed, so they are marked kPlacing first. False: the entry is at fault.
 constexpr uint16_t kPlacing = kNoOwner - 1;
 
-LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, Relation relation, CpuLayout& layout) {
+bool PlaceEntry(const uint8_t* entry, Relation relation, CpuLayout& layout) {
     const uint32_t count = ItemCount(entry, relation);
     if (relation == Core && count != 1) {
-        return Fault(LayoutOutcome::GroupCountDoesNotFit, offset);
+        return false;
     }
     uint32_t owner = relation == Node ? Word(entry + answer::kNodeNumber) : kMaxCpus;
     uint32_t cacheGroup = kMaxGroups;
@@ -121,22 +120,20 @@ LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, Relation relation, 
         if (bits == 0) {
             continue;
         }
+        // Bits outside the groups, or a cache across groups.
         if (group >= static_cast<uint32_t>(layout.groupCount) ||
-            (bits & ~LowBits(layout.groupActive[group])) != 0) {
-            return Fault(LayoutOutcome::OutsideGroups, offset);
-        }
-        if (relation == Cache && cacheGroup != kMaxGroups && cacheGroup != group) {
-            return Fault(LayoutOutcome::CacheAcrossGroups, offset);
+            (bits & ~LowBits(layout.groupActive[group])) != 0 ||
+            (relation == Cache && cacheGroup != kMaxGroups && cacheGroup != group)) {
+            return false;
         }
         cacheGroup = group;
         for (uint32_t rest = bits; rest != 0; rest &= rest - 1) {
             const uint32_t cpu = CpuOf(layout, group, __builtin_ctz(rest));
-            if (layout.owner[relation][cpu] != kNoOwner) {
-                return {LayoutOutcome::CpuInTwo, relation, cpu};
-            }
-            // A node without processors may have any number.
-            if (relation == Node && owner >= kMaxCpus) {
-                return Fault(LayoutOutcome::NodeTooHigh, owner);
+            // A CPU placed twice; a node with processors numbered past any CPU (a
+            // node without processors may have any number).
+            if (layout.owner[relation][cpu] != kNoOwner ||
+                (relation == Node && owner >= kMaxCpus)) {
+                return false;
             }
             layout.owner[relation][cpu] = kPlacing;
             layout.owner[Kind][cpu] =
@@ -153,52 +150,56 @@ LayoutRead PlaceEntry(const uint8_t* entry, uint32_t offset, Relation relation, 
     if (relation == Cache && owner < kMaxCpus) {
         layout.cacheBytes[owner] = Word(entry + answer::kCacheSize);
     }
-    return Fault(LayoutOutcome::Read);
+    return true;
 }
 
 // One walk over the answer, checking that every entry lies within it and holds
 // what its kind needs. The first walk finds the one group entry and the highest
 // level of data or unified cache; the second, with `place`, places the CPUs.
-LayoutRead Walk(const uint8_t* answer, uint32_t length, const uint8_t** groups, bool place,
-                CpuLayout& layout) {
+uint32_t Walk(const uint8_t* answer, uint32_t length, uint32_t* groupsAt, bool place,
+              CpuLayout& layout) {
     for (uint32_t offset = 0; offset < length;) {
         const uint8_t* entry = answer + offset;
         const bool headed = length - offset >= answer::kBody;
         const uint32_t kind = headed ? Word(entry + answer::kRelationship) : 0;
         const uint32_t size = headed ? Word(entry + answer::kSize) : ~0u;
-        if (size == 0) {
-            return Fault(LayoutOutcome::EntrySizeZero, offset);
-        }
-        if (size > length - offset) {
-            return Fault(LayoutOutcome::EntryPastEnd, offset);
-        }
-        if (size < (kind <= Group ? kShapes[kind].fixedSize : answer::kBody)) {
-            return Fault(LayoutOutcome::EntryTooShort, offset);
-        }
-        if (kind <= Group &&
-            ItemCount(entry, kind) * kShapes[kind].itemSize > size - kShapes[kind].fixedSize) {
-            return Fault(LayoutOutcome::GroupCountDoesNotFit, offset);
+        // Size 0, past the end, shorter than its kind or than its count of items.
+        if (size == 0 || size > length - offset ||
+            size < (kind <= Group ? kShapes[kind].fixedSize : answer::kBody) ||
+            (kind <= Group &&
+             ItemCount(entry, kind) * kShapes[kind].itemSize > size - kShapes[kind].fixedSize)) {
+            return offset;
         }
         if (place) {
-            if (kind < Group && (kind != Cache || IsKeptCache(entry, layout.cacheLevel))) {
-                const LayoutRead read =
-                    PlaceEntry(entry, offset, static_cast<Relation>(kind), layout);
-                if (read.outcome != LayoutOutcome::Read) {
-                    return read;
-                }
+            if (kind < Group && (kind != Cache || IsKeptCache(entry, layout.cacheLevel)) &&
+                !PlaceEntry(entry, static_cast<Relation>(kind), layout)) {
+                return offset;
             }
         } else if (kind == Group) {
-            if (*groups != nullptr) {
-                return Fault(LayoutOutcome::GroupsTwice);
+            if (*groupsAt != kWholeAnswer) {
+                return offset;
             }
-            *groups = entry;
+            *groupsAt = offset;
         } else if (kind == Cache && IsKeptCache(entry, entry[answer::kCacheLevel]) &&
                    entry[answer::kCacheLevel] > layout.cacheLevel) {
             layout.cacheLevel = entry[answer::kCacheLevel];
         }
         offset += size;
     }
-    return Fault(LayoutOutcome::Read);
+    return kFine;
+}
+
+// Every CPU is in a core, a node and a package, and some are in a last-level cache.
+uint32_t CheckCovered(const CpuLayout& layout) {
+    bool cached = false;
+    for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
+        cached |= layout.owner[Cache][cpu] != kNoOwner;
+        if (layout.owner[Core][cpu] == kNoOwner || layout.owner[Node][cpu] == kNoOwner ||
+            layout.owner[Package][cpu] == kNoOwner) {
+            return kWholeAnswer;
+        }
+    }
+    return cached ? kFine : kWholeAnswer;
 }
 
 }  // namespace
@@ -208,36 +209,20 @@ LayoutRead Walk(const uint8_t* answer, uint32_t length, const uint8_t** groups, 
 [[gnu::noinline]] LayoutRead ReadLayout(const uint8_t* answer, uint32_t length, CpuLayout& layout) {
     __builtin_memset(&layout, 0, sizeof(layout));
     __builtin_memset(layout.owner, 0xFF, sizeof(layout.owner));
-    const uint8_t* groups = nullptr;
-    LayoutRead read = Walk(answer, length, &groups, false, layout);
-    if (read.outcome == LayoutOutcome::Read) {
-        read = ReadGroups(groups, layout);
+    uint32_t groupsAt = kWholeAnswer;
+    uint32_t fault = Walk(answer, length, &groupsAt, false, layout);
+    if (fault == kFine) {
+        fault = ReadGroups(answer, groupsAt, layout);
     }
-    if (read.outcome == LayoutOutcome::Read) {
-        read = Walk(answer, length, &groups, true, layout);
+    if (fault == kFolded) {
+        return {LayoutOutcome::GroupsFolded, 0};
     }
-    if (read.outcome != LayoutOutcome::Read) {
-        return read;
+    if (fault == kFine) {
+        fault = Walk(answer, length, &groupsAt, true, layout);
     }
-    // Every CPU is in a core, a node and a package; some are in a last-level cache.
-    int cores = 0;
-    int caches = 0;
-    for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-        cores += layout.owner[Core][cpu] != kNoOwner;
-        caches += layout.owner[Cache][cpu] != kNoOwner;
+    if (fault == kFine) {
+        fault = CheckCovered(layout);
     }
-    if (cores == 0) {
-        return Fault(LayoutOutcome::NoCores);
-    }
-    if (caches == 0) {
-        return Fault(LayoutOutcome::NoCache);
-    }
-    for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-        for (Relation relation : kCovering) {
-            if (layout.owner[relation][cpu] == kNoOwner) {
-                return {LayoutOutcome::CpuInNone, relation, static_cast<uint32_t>(cpu)};
-            }
-        }
-    }
-    return Fault(LayoutOutcome::Read);
+    return fault == kFine ? LayoutRead{LayoutOutcome::Read, 0}
+                          : LayoutRead{LayoutOutcome::Unreadable, fault};
 }
