@@ -24,6 +24,16 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
 endif()
 target_compile_options(kelvor_core PRIVATE ${KELVOR_TINY_FLAGS})
 target_compile_options(kelvor_cpus_core PRIVATE ${KELVOR_TINY_FLAGS})
+# kelvor-cpus.exe alone, measured to keep it within its 8,192 bytes: no frame
+# pointer, 4-byte stack alignment (all Win32 asks on x86; no SSE here), no hoisting
+# of loop invariants into registers it must then spill, and no inlining of a
+# function only because it has one caller.
+set(KELVOR_CPUS_SIZE_FLAGS
+    -fomit-frame-pointer -mpreferred-stack-boundary=2 -fno-tree-loop-im
+    -fno-move-loop-invariants -fno-inline-functions-called-once)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(kelvor_cpus_core PRIVATE ${KELVOR_CPUS_SIZE_FLAGS})
+endif()
 
 # kelvor_link_tiny(<target>): the compile and link options every exe of the
 # project is built with.
@@ -66,6 +76,11 @@ function(kelvor_add_cpus_exe target)
     target_link_libraries(${target} PRIVATE kelvor_cpus_core)
     kelvor_link_tiny(${target})
     target_link_libraries(${target} PRIVATE user32)
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        # At the compile and again at the link, where LTO generates the code.
+        target_compile_options(${target} PRIVATE ${KELVOR_CPUS_SIZE_FLAGS})
+        target_link_options(${target} PRIVATE ${KELVOR_CPUS_SIZE_FLAGS})
+    endif()
     # Its own section layout: .rdata inside .text (see the script).
     target_link_options(${target} PRIVATE -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/kelvor-cpus.ld)
     set_target_properties(${target} PROPERTIES LINK_DEPENDS
