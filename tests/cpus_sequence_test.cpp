@@ -167,7 +167,8 @@ Bytes CpuInTwoCores() {
     return FourCores(extra);
 }
 
-// A group of one processor and nothing else: the CPU is in no core.
+// A group of one processor and nothing else: the CPU is in no core, which the
+// answer (76 bytes) never says.
 Bytes OnlyAGroup() {
     Bytes out;
     Groups(out, {1});
@@ -279,9 +280,9 @@ const Machine kMachines[] = {
      "The line for the command builder, also on the clipboard:\n"
      "@"},
     {"an entry with size 0", Damaged(44, 0), 0, true, nullptr,
-     "Windows' list of processors cannot be read: the entry at byte 44 is malformed."},
+     "Windows' list of processors cannot be read at byte 44."},
     {"an entry running past the end", Damaged(44, 4000), 0, true, nullptr,
-     "Windows' list of processors cannot be read: the entry at byte 44 is malformed."},
+     "Windows' list of processors cannot be read at byte 44."},
     {"unknown relationship kinds are skipped", UnknownKind(), 0, true,
      "kelvor-cpus-1;g=4;c=0:0,0:1,0:2,0:3;l=2:512:0,2:512:1,2:512:2,2:512:3;n=0-3;p=0-3",
      "This computer has 4 CPUs (logical processors) on 4 cores, in 1 processor group.\n"
@@ -304,11 +305,11 @@ const Machine kMachines[] = {
     {"Windows' answer is larger than the buffer", Bytes(256 * 1024 + 4), 0, true, nullptr,
      "Windows' list of processors needs 262148 bytes, more than this program holds."},
     {"a CPU in two cores", CpuInTwoCores(), 0, true, nullptr,
-     "Windows' list of processors cannot be read: the entry at byte 472 is malformed."},
+     "Windows' list of processors cannot be read at byte 472."},
     {"a CPU in no core", OnlyAGroup(), 0, true, nullptr,
-     "Windows' list of processors cannot be read: it is incomplete."},
+     "Windows' list of processors cannot be read at byte 76."},
     {"a mask outside the groups", MaskOutsideGroups(), 0, true, nullptr,
-     "Windows' list of processors cannot be read: the entry at byte 472 is malformed."},
+     "Windows' list of processors cannot be read at byte 472."},
     {"the clipboard refuses", FourCores(), 0, false,
      "kelvor-cpus-1;g=4;c=0:0,0:1,0:2,0:3;l=2:512:0,2:512:1,2:512:2,2:512:3;n=0-3;p=0-3",
      "This computer has 4 CPUs (logical processors) on 4 cores, in 1 processor group.\n"

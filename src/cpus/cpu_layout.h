@@ -35,11 +35,10 @@ enum class LayoutOutcome : uint8_t {
     GroupsFolded,
     CallRefused,     // value: Windows' error number
     AnswerTooLarge,  // value: the bytes Windows needs
-    // value: the offset of the entry at fault, or kWholeAnswer when the answer
+    // value: the offset of the entry at fault, or the answer's length when it
     // lacks something (groups, cores, a last-level cache, a CPU's core, node or package)
     Unreadable,
 };
-constexpr uint32_t kWholeAnswer = 0xFFFFFFFF;
 
 struct LayoutRead {
     LayoutOutcome outcome;

@@ -10,7 +10,7 @@
 namespace {
 
 // One sentence per fault a reader can act on; every way the answer fails to be
-// read shares one, with the entry at fault when there is one.
+// read shares one, with the entry at fault or the answer's end.
 void PutFault(TextOut& out, const LayoutRead& read) {
     if (read.outcome == LayoutOutcome::CallRefused) {
         Format(out, "Windows did not list the processors (error %n).", read.value);
@@ -18,12 +18,7 @@ void PutFault(TextOut& out, const LayoutRead& read) {
         Format(out, "Windows' list of processors needs %n bytes, more than this program holds.",
                read.value);
     } else {
-        Format(out,
-               read.value == kWholeAnswer
-                   ? "Windows' list of processors cannot be read: it is incomplete."
-                   : "Windows' list of processors cannot be read: the entry at byte %n is "
-                     "malformed.",
-               read.value);
+        Format(out, "Windows' list of processors cannot be read at byte %n.", read.value);
     }
 }
 

@@ -53,8 +53,9 @@ bool IsKeptCache(const uint8_t* entry, uint32_t level) {
            entry[answer::kCacheLevel] == level;
 }
 
-// Internally a reading step gives the offset of the entry at fault, kWholeAnswer
-// when the answer lacks something, or one of these.
+// Internally a reading step gives the offset of the entry at fault, kMissing
+// when the answer lacks something, or kFine or kFolded.
+constexpr uint32_t kMissing = 0xFFFFFFFF;
 constexpr uint32_t kFine = 0xFFFFFFFE;
 constexpr uint32_t kFolded = 0xFFFFFFFD;
 
@@ -69,8 +70,8 @@ int CpuOf(const CpuLayout& layout, uint32_t group, int bit) {
 // The groups, from the group entry at `at`, number the CPUs. A group of more than
 // 32 stops the reading: its masks are folded, so nothing else can be placed.
 uint32_t ReadGroups(const uint8_t* answer, uint32_t at, CpuLayout& layout) {
-    if (at == kWholeAnswer) {
-        return kWholeAnswer;
+    if (at == kMissing) {
+        return kMissing;
     }
     const uint32_t count = HalfWord(answer + at + answer::kActiveGroupCount);
     if (count == 0 || count > kMaxGroups) {
@@ -176,7 +177,7 @@ uint32_t Walk(const uint8_t* answer, uint32_t length, uint32_t* groupsAt, bool p
                 return offset;
             }
         } else if (kind == Group) {
-            if (*groupsAt != kWholeAnswer) {
+            if (*groupsAt != kMissing) {
                 return offset;
             }
             *groupsAt = offset;
@@ -196,10 +197,10 @@ uint32_t CheckCovered(const CpuLayout& layout) {
         cached |= layout.owner[Cache][cpu] != kNoOwner;
         if (layout.owner[Core][cpu] == kNoOwner || layout.owner[Node][cpu] == kNoOwner ||
             layout.owner[Package][cpu] == kNoOwner) {
-            return kWholeAnswer;
+            return kMissing;
         }
     }
-    return cached ? kFine : kWholeAnswer;
+    return cached ? kFine : kMissing;
 }
 
 }  // namespace
@@ -209,7 +210,7 @@ uint32_t CheckCovered(const CpuLayout& layout) {
 [[gnu::noinline]] LayoutRead ReadLayout(const uint8_t* answer, uint32_t length, CpuLayout& layout) {
     __builtin_memset(&layout, 0, sizeof(layout));
     __builtin_memset(layout.owner, 0xFF, sizeof(layout.owner));
-    uint32_t groupsAt = kWholeAnswer;
+    uint32_t groupsAt = kMissing;
     uint32_t fault = Walk(answer, length, &groupsAt, false, layout);
     if (fault == kFine) {
         fault = ReadGroups(answer, groupsAt, layout);
@@ -223,6 +224,7 @@ uint32_t CheckCovered(const CpuLayout& layout) {
     if (fault == kFine) {
         fault = CheckCovered(layout);
     }
-    return fault == kFine ? LayoutRead{LayoutOutcome::Read, 0}
-                          : LayoutRead{LayoutOutcome::Unreadable, fault};
+    return fault == kFine
+               ? LayoutRead{LayoutOutcome::Read, 0}
+               : LayoutRead{LayoutOutcome::Unreadable, fault == kMissing ? length : fault};
 }
