@@ -12,26 +12,21 @@ namespace {
 // One sentence per fault a reader can act on; every way the answer fails to be
 // read shares one, with the entry at fault or the answer's end.
 void PutFault(TextOut& out, const LayoutRead& read) {
-    if (read.outcome == LayoutOutcome::CallRefused) {
-        Format(out, "Windows did not list the processors (error %n).", read.value);
-    } else if (read.outcome == LayoutOutcome::AnswerTooLarge) {
-        Format(out, "Windows' list of processors needs %n bytes, more than this program holds.",
-               read.value);
-    } else {
-        Format(out, "Windows' list of processors cannot be read at byte %n.", read.value);
-    }
+    Format(out,
+           read.outcome == LayoutOutcome::CallRefused
+               ? "Windows did not list the processors (error %n)."
+           : read.outcome == LayoutOutcome::AnswerTooLarge
+               ? "Windows' list of processors needs %n bytes, more than this program holds."
+               : "Windows' list of processors cannot be read at byte %n.",
+           read.value);
 }
 
 void PutSummary(TextOut& out, const CpuLayout& layout) {
-    Format(out, "This computer has %n CPU%p (logical processors)", layout.cpuCount);
-    if (layout.owner[Core][0] != kNoOwner) {
-        Format(out, " on %n core%p", OwnerCount(layout, Core));
-    }
-    Format(out, ", in ");
-    if (OwnerCount(layout, Package) > 1) {
-        Format(out, "%n packages (sockets) and ", OwnerCount(layout, Package));
-    }
-    Format(out, "%n processor group%p.\n", layout.groupCount);
+    const int packages = OwnerCount(layout, Package);
+    Format(out, "This computer has %n CPU%p (logical processors)%s, in %s%n processor group%p.\n",
+           layout.cpuCount, layout.owner[Core][0] != kNoOwner ? " on %n core%p" : "%_",
+           OwnerCount(layout, Core), packages > 1 ? "%n packages (sockets) and " : "%_", packages,
+           layout.groupCount);
 }
 
 // Ends a row: its CPUs and, for a pick, the number kelvor takes for them when it
@@ -74,11 +69,10 @@ void PutKinds(TextOut& out, const CpuLayout& layout) {
                 ++cores;
             }
         }
-        Format(out, rank == 0 ? "  P-cores" : "  E-cores");
-        if (rank++ > 0 && kinds > 2) {
-            Format(out, " (class %n)", 255 - kind);
-        }
-        Format(out, threads > 0 ? ", %n core%p of %n thread%p" : ", %n core%p", cores, threads);
+        Format(out, "  %s%s, %n core%p%s", rank == 0 ? "P-cores" : "E-cores",
+               rank > 0 && kinds > 2 ? " (class %n)" : "%_", 255 - kind, cores,
+               threads > 0 ? " of %n thread%p" : "", threads);
+        ++rank;
         EndRow(out, layout, cpus, true);
     }
 }

@@ -47,9 +47,10 @@ void PutChar(TextOut& out, char c) {
     }
 }
 
-void Format(TextOut& out, const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
+namespace {
+
+// Format over `arguments`, which a text given to %s reads on from.
+void FormatList(TextOut& out, const char* format, va_list* arguments) {
     uint32_t number = 0;
     for (const char* at = format; *at != '\0'; ++at) {
         if (*at != '%') {
@@ -59,26 +60,34 @@ void Format(TextOut& out, const char* format, ...) {
         // One test per directive: a switch would cost a jump table in the exe.
         const char directive = *++at;
         if (directive == 'n') {
-            number = va_arg(arguments, uint32_t);
+            number = va_arg(*arguments, uint32_t);
             PutNumber(out, number);
         } else if (directive == '_') {
-            va_arg(arguments, uint32_t);
+            va_arg(*arguments, uint32_t);
         } else if (directive == 'p') {
             if (number != 1) {
                 PutChar(out, 's');
             }
         } else if (directive == 's') {
-            Format(out, va_arg(arguments, const char*));
+            FormatList(out, va_arg(*arguments, const char*), arguments);
         } else if (directive == 'k') {
             // KiB, or MB when a whole number of them
-            number = va_arg(arguments, uint32_t) / 1024;
+            number = va_arg(*arguments, uint32_t) / 1024;
             Format(out, number % 1024 != 0 ? "%n KB" : "%n MB",
                    number % 1024 != 0 ? number : number / 1024);
         } else {
-            const CpuSet& cpus = *va_arg(arguments, const CpuSet*);
+            const CpuSet& cpus = *va_arg(*arguments, const CpuSet*);
             PutRanges(out, cpus, directive == 'c' ? "cpu" : "", directive == 'c' ? ", cpu" : "+");
         }
     }
+}
+
+}  // namespace
+
+void Format(TextOut& out, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    FormatList(out, format, &arguments);
     va_end(arguments);
 }
 
