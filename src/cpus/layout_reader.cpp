@@ -130,21 +130,23 @@ bool PlaceEntry(const uint8_t* entry, Relation relation, CpuLayout& layout) {
         cacheGroup = group;
         for (uint32_t rest = bits; rest != 0; rest &= rest - 1) {
             const uint32_t cpu = CpuOf(layout, group, __builtin_ctz(rest));
-            // A CPU placed twice; a node with processors numbered past any CPU (a
-            // node without processors may have any number).
-            if (layout.owner[relation][cpu] != kNoOwner ||
-                (relation == Node && owner >= kMaxCpus)) {
-                return false;
+            if (layout.owner[relation][cpu] != kNoOwner) {
+                return false;  // a CPU placed twice
             }
             layout.owner[relation][cpu] = kPlacing;
-            layout.owner[Kind][cpu] =
-                relation == Core ? static_cast<uint16_t>(255 - entry[answer::kEfficiencyClass])
-                                 : layout.owner[Kind][cpu];
+            if (relation == Core) {
+                layout.owner[Kind][cpu] =
+                    static_cast<uint16_t>(255 - entry[answer::kEfficiencyClass]);
+            }
             owner = relation == Node || cpu > owner ? owner : cpu;
         }
     }
     for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
         if (layout.owner[relation][cpu] == kPlacing) {
+            // Only a node's number can be this high; a node without CPUs may.
+            if (owner >= kMaxCpus) {
+                return false;
+            }
             layout.owner[relation][cpu] = static_cast<uint16_t>(owner);
         }
     }

@@ -6,22 +6,18 @@
 
 namespace {
 
+// The higher digits first, by recursion: at most ten deep.
 void PutNumber(TextOut& out, uint32_t number) {
-    char digits[10];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + number % 10);
-        number /= 10;
-    } while (number != 0);
-    while (count > 0) {
-        PutChar(out, digits[--count]);
+    if (number >= 10) {
+        PutNumber(out, number / 10);
     }
+    PutChar(out, static_cast<char>('0' + number % 10));
 }
 
 // Ascending ranges of the set, each after `first` or then `joiner`.
 void PutRanges(TextOut& out, const CpuSet& set, const char* first, const char* joiner) {
     for (int cpu = 0; cpu < kMaxCpus; ++cpu) {
-        if (!HasCpu(set, cpu) || (cpu > 0 && HasCpu(set, cpu - 1))) {
+        if (!HasCpu(set, cpu)) {
             continue;
         }
         int last = cpu;
@@ -30,6 +26,7 @@ void PutRanges(TextOut& out, const CpuSet& set, const char* first, const char* j
         }
         Format(out, last > cpu ? "%s%n-%n" : "%s%n", first, cpu, last);
         first = joiner;
+        cpu = last;  // the next range starts after a CPU not in the set
     }
 }
 
