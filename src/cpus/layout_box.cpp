@@ -37,13 +37,16 @@ void EndRow(TextOut& out, const CpuLayout& layout, const CpuSet& cpus, bool pick
 }
 
 // A row per owner of `relation`, when there is more than one: `label` given the
-// owner's number, the cache's size and level.
+// owner's number, the cache's size (a text and its number) and level.
 void PutRows(TextOut& out, const CpuLayout& layout, Relation relation, const char* label) {
     const bool several = OwnerCount(layout, relation) > 1;
     for (int owner = 0; several && owner < kMaxCpus; ++owner) {
         CpuSet cpus;
         if (OwnedBy(layout, relation, owner, cpus) > 0) {
-            Format(out, label, owner, layout.cacheBytes[owner], layout.cacheLevel);
+            // A cache's size in KiB, or MB when a whole number of them.
+            const uint32_t kib = layout.cacheBytes[owner] / 1024;
+            Format(out, label, owner, kib % 1024 != 0 ? "%n KB" : "%n MB",
+                   kib % 1024 != 0 ? kib : kib / 1024, layout.cacheLevel);
             EndRow(out, layout, cpus, relation == Cache);
         }
     }
@@ -95,7 +98,7 @@ void PutLayout(TextOut& out, const CpuLayout& layout) {
         Format(out, "  one thread per core");
         EndRow(out, layout, firstThreads, true);
     }
-    PutRows(out, layout, Cache, "  %_%k L%n cache");
+    PutRows(out, layout, Cache, "  %_%s L%n cache");
     PutRows(out, layout, Node, "  NUMA node %n");
     PutRows(out, layout, Group, "  processor group %n");
     if (layout.groupCount > 1) {

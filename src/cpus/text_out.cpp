@@ -67,11 +67,6 @@ void FormatList(TextOut& out, const char* format, va_list* arguments) {
             }
         } else if (directive == 's') {
             FormatList(out, va_arg(*arguments, const char*), arguments);
-        } else if (directive == 'k') {
-            // KiB, or MB when a whole number of them
-            number = va_arg(*arguments, uint32_t) / 1024;
-            Format(out, number % 1024 != 0 ? "%n KB" : "%n MB",
-                   number % 1024 != 0 ? number : number / 1024);
         } else {
             const CpuSet& cpus = *va_arg(*arguments, const CpuSet*);
             PutRanges(out, cpus, directive == 'c' ? "cpu" : "", directive == 'c' ? ", cpu" : "+");
