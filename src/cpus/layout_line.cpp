@@ -21,10 +21,10 @@ uint32_t Crc32(const char* text, const char* end) {
 }
 
 // The lists after g=, each with its key and what goes before an owner's CPUs: a
-// core's efficiency class; a cache's level and size in KiB.
+// core's efficiency class; a cache's level and size in KiB. Each takes two numbers.
 constexpr Relation kLists[] = {Core, Cache, Node, Package};
 constexpr const char* kKeys[] = {";c=", ";l=", ";n=", ";p="};
-constexpr const char* kItems[] = {"%n:", "%n:%n:", "", ""};
+constexpr const char* kItems[] = {"%n:%_", "%n:%n:", "%_%_", "%_%_"};
 
 }  // namespace
 
@@ -41,12 +41,10 @@ constexpr const char* kItems[] = {"%n:", "%n:%n:", "", ""};
         for (int owner = 0; owner < kMaxCpus; ++owner) {
             CpuSet cpus;
             if (OwnedBy(layout, relation, owner, cpus) > 0) {
-                Format(out, before);
-                before = ",";
-                Format(out, kItems[list],
+                Format(out, "%s%s%l", before, kItems[list],
                        relation == Cache ? layout.cacheLevel : 255 - layout.owner[Kind][owner],
-                       layout.cacheBytes[owner] / 1024);
-                Format(out, "%l", &cpus);
+                       layout.cacheBytes[owner] / 1024, &cpus);
+                before = ",";
             }
         }
     }
