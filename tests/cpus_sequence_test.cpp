@@ -255,8 +255,7 @@ const Machine kMachines[] = {
      "This computer has 80 CPUs (logical processors), in 2 processor groups.\n"
      "  processor group 0: 40 CPUs\n"
      "  processor group 1: 40 CPUs\n"
-     "A 32-bit program sees a group of more than 32 CPUs folded onto its first 32, so there is no "
-     "line for the command builder."},
+     "A 32-bit program sees a group of over 32 CPUs folded, so there is no line."},
     {"2 groups of 20", TwoGroups(), 0, true,
      "kelvor-cpus-1;g=20,20;c=0:0-1,0:2-3,0:4-5,0:6-7,0:8-9,0:10-11,0:12-13,0:14-15,0:16-17,0:18-"
      "19,0:20-21,0:22-23,0:24-25,0:26-27,0:28-29,0:30-31,0:32-33,0:34-35,0:36-37,0:38-39;l=3:25600:"
@@ -274,8 +273,7 @@ const Machine kMachines[] = {
      "  NUMA node 1: cpu20-39\n"
      "  processor group 0: cpu0-19\n"
      "  processor group 1: cpu20-39\n"
-     "kelvor's mask counts in the group the program starts in (bit n is its processor n); these "
-     "numbers are for group 0.\n"
+     "Numbers are for group 0; kelvor's bit n is processor n of the group the program starts in.\n"
      "\n"
      "The line for the command builder, also on the clipboard:\n"
      "@"},
@@ -303,7 +301,7 @@ const Machine kMachines[] = {
      nullptr,
      "Windows did not list the processors (error 87)."},
     {"Windows' answer is larger than the buffer", Bytes(256 * 1024 + 4), 0, true, nullptr,
-     "Windows' list of processors needs 262148 bytes, more than this program holds."},
+     "Windows' list of processors is too long (262148 bytes)."},
     {"a CPU in two cores", CpuInTwoCores(), 0, true, nullptr,
      "Windows' list of processors cannot be read at byte 472."},
     {"a CPU in no core", OnlyAGroup(), 0, true, nullptr,

@@ -16,7 +16,7 @@ void PutFault(TextOut& out, const LayoutRead& read) {
            read.outcome == LayoutOutcome::CallRefused
                ? "Windows did not list the processors (error %n)."
            : read.outcome == LayoutOutcome::AnswerTooLarge
-               ? "Windows' list of processors needs %n bytes, more than this program holds."
+               ? "Windows' list of processors is too long (%n bytes)."
                : "Windows' list of processors cannot be read at byte %n.",
            read.value);
 }
@@ -103,8 +103,8 @@ void PutLayout(TextOut& out, const CpuLayout& layout) {
     PutRows(out, layout, Group, "  processor group %n");
     if (layout.groupCount > 1) {
         Format(out,
-               "kelvor's mask counts in the group the program starts in (bit n is its processor "
-               "n); these numbers are for group 0.\n");
+               "Numbers are for group 0; kelvor's bit n is processor n of the group the program "
+               "starts in.\n");
     }
     if (layout.groupActive[0] == 32) {
         Format(out, "kelvor cannot name cpu31: bit 31 would make the number negative.\n");
@@ -123,9 +123,7 @@ void PutLayout(TextOut& out, const CpuLayout& layout) {
         for (int group = 0; group < layout.groupCount; ++group) {
             Format(out, "  processor group %n: %n CPU%p\n", group, layout.groupActive[group]);
         }
-        Format(out,
-               "A 32-bit program sees a group of more than 32 CPUs folded onto its first 32, so "
-               "there is no line for the command builder.");
+        Format(out, "A 32-bit program sees a group of over 32 CPUs folded, so there is no line.");
     } else if (read.outcome != LayoutOutcome::Read) {
         PutFault(out, read);
     } else {
