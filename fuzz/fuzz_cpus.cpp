@@ -34,7 +34,7 @@ uint32_t Crc32(const char* text, size_t length) {
 void CheckOwners() {
     for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
         for (Relation relation : {Core, Cache, Package}) {
-            const uint16_t owner = layout.owner[relation][cpu];
+            const int32_t owner = layout.owner[relation][cpu];
             if (relation == Cache && owner == kNoOwner) {
                 continue;
             }

@@ -8,7 +8,7 @@
 constexpr int kMaxGroups = 32;
 // A readable group has at most 32 active processors (see GroupsFolded).
 constexpr int kMaxCpus = kMaxGroups * 32;
-constexpr uint16_t kNoOwner = 0xFFFF;
+constexpr int32_t kNoOwner = -1;
 
 // What a CPU belongs to. The first four are Windows' own relationship numbers;
 // a kind is the cores of one efficiency class.
@@ -21,10 +21,10 @@ enum Relation : uint8_t { Core, Node, Cache, Package, Group, Kind, kRelations };
 struct CpuLayout {
     int cpuCount;
     int groupCount;
-    uint8_t groupActive[kMaxGroups];  // active processors; above 32 when folded
-    uint8_t cacheLevel;               // of the last-level caches, the only caches kept
-    uint32_t cacheBytes[kMaxCpus];    // by cache
-    uint16_t owner[kRelations][kMaxCpus];
+    uint8_t groupActive[kMaxGroups];      // active processors; above 32 when folded
+    uint8_t cacheLevel;                   // of the last-level caches, the only caches kept
+    uint32_t cacheBytes[kMaxCpus];        // by cache
+    int32_t owner[kRelations][kMaxCpus];  // 32-bit: shorter code than 16-bit
 };
 
 // How the reading went. Read: the whole layout. GroupsFolded: only the groups and

@@ -96,7 +96,7 @@ uint32_t ReadGroups(const uint8_t* answer, uint32_t at, CpuLayout& layout) {
             return at;
         }
         for (int bit = 0; bit < layout.groupActive[group]; ++bit) {
-            layout.owner[Group][CpuOf(layout, group, bit)] = static_cast<uint16_t>(group);
+            layout.owner[Group][CpuOf(layout, group, bit)] = static_cast<int32_t>(group);
         }
     }
     return kFine;
@@ -105,7 +105,7 @@ uint32_t ReadGroups(const uint8_t* answer, uint32_t at, CpuLayout& layout) {
 // One entry of `relation`: every CPU its masks name, placed under the entry's
 // owner number. A core, cache or package is named by its lowest CPU, known once
 // all are placed, so they are marked kPlacing first. False: the entry is at fault.
-constexpr uint16_t kPlacing = kNoOwner - 1;
+constexpr int32_t kPlacing = kNoOwner - 1;
 
 bool PlaceEntry(const uint8_t* entry, Relation relation, CpuLayout& layout) {
     const uint32_t count = ItemCount(entry, relation);
@@ -135,8 +135,7 @@ bool PlaceEntry(const uint8_t* entry, Relation relation, CpuLayout& layout) {
             }
             layout.owner[relation][cpu] = kPlacing;
             if (relation == Core) {
-                layout.owner[Kind][cpu] =
-                    static_cast<uint16_t>(255 - entry[answer::kEfficiencyClass]);
+                layout.owner[Kind][cpu] = 255 - entry[answer::kEfficiencyClass];
             }
             owner = relation == Node || cpu > owner ? owner : cpu;
         }
@@ -147,7 +146,7 @@ bool PlaceEntry(const uint8_t* entry, Relation relation, CpuLayout& layout) {
             if (owner >= kMaxCpus) {
                 return false;
             }
-            layout.owner[relation][cpu] = static_cast<uint16_t>(owner);
+            layout.owner[relation][cpu] = static_cast<int32_t>(owner);
         }
     }
     if (relation == Cache && owner < kMaxCpus) {
