@@ -21,8 +21,8 @@ enum Relation : uint8_t { Core, Node, Cache, Package, Group, Kind, kRelations };
 struct CpuLayout {
     int cpuCount;
     int groupCount;
-    uint8_t groupActive[kMaxGroups];      // active processors; above 32 when folded
-    uint8_t cacheLevel;                   // of the last-level caches, the only caches kept
+    int32_t groupActive[kMaxGroups];      // active processors; above 32 when folded
+    uint32_t cacheLevel;                  // of the last-level caches, the only caches kept
     uint32_t cacheBytes[kMaxCpus];        // by cache
     int32_t owner[kRelations][kMaxCpus];  // 32-bit: shorter code than 16-bit
 };
