@@ -10,9 +10,9 @@ constexpr int kMaxGroups = 32;
 constexpr int kMaxCpus = kMaxGroups * 32;
 constexpr int32_t kNoOwner = -1;
 
-// What a CPU belongs to. The first four are Windows' own relationship numbers;
-// a kind is the cores of one efficiency class.
-enum Relation : uint8_t { Core, Node, Cache, Package, Group, Kind, kRelations };
+// What a CPU belongs to (word-sized, for shorter code). The first four are Windows' own
+// relationship numbers; a kind is the cores of one efficiency class.
+enum Relation : int { Core, Node, Cache, Package, Group, Kind, kRelations };
 
 // Each CPU's owner of each relation is named by a number that also orders the
 // owners as the line lists them: a core, last-level cache or package by its
