@@ -193,15 +193,16 @@ uint32_t Walk(const uint8_t* answer, uint32_t length, uint32_t* groupsAt, bool p
 
 // Every CPU is in a core, a node and a package, and some are in a last-level cache.
 uint32_t CheckCovered(const CpuLayout& layout) {
-    bool cached = false;
+    // Owners lie in 0..kMaxCpus-1 and kNoOwner is -1: an or of owners is negative
+    // when one is kNoOwner; an and of them is not negative once one is an owner.
+    int cached = kNoOwner;
     for (int cpu = 0; cpu < layout.cpuCount; ++cpu) {
-        cached |= layout.owner[Cache][cpu] != kNoOwner;
-        if (layout.owner[Core][cpu] == kNoOwner || layout.owner[Node][cpu] == kNoOwner ||
-            layout.owner[Package][cpu] == kNoOwner) {
+        cached &= layout.owner[Cache][cpu];
+        if ((layout.owner[Core][cpu] | layout.owner[Node][cpu] | layout.owner[Package][cpu]) < 0) {
             return kMissing;
         }
     }
-    return cached ? kFine : kMissing;
+    return cached >= 0 ? kFine : kMissing;
 }
 
 }  // namespace
