@@ -22,9 +22,15 @@ uint32_t Crc32(const char* text, const char* end) {
 
 // The lists after g=, each with its key and what goes before an owner's CPUs: a
 // core's efficiency class; a cache's level and size in KiB. Each takes two numbers.
-constexpr Relation kLists[] = {Core, Cache, Node, Package};
-constexpr const char* kKeys[] = {";c=", ";l=", ";n=", ";p="};
-constexpr const char* kItems[] = {"%n:%_", "%n:%n:", "%_%_", "%_%_"};
+struct List {
+    Relation relation;
+    const char* key;
+    const char* item;
+};
+constexpr List kLists[] = {{Core, ";c=", "%n:%_"},
+                           {Cache, ";l=", "%n:%n:"},
+                           {Node, ";n=", "%_%_"},
+                           {Package, ";p=", "%_%_"}};
 
 }  // namespace
 
@@ -35,13 +41,13 @@ constexpr const char* kItems[] = {"%n:%_", "%n:%n:", "%_%_", "%_%_"};
     for (int group = 0; group < layout.groupCount; ++group) {
         Format(out, group > 0 ? ",%n" : "%n", layout.groupActive[group]);
     }
-    for (int list = 0; list < 4; ++list) {
-        const Relation relation = kLists[list];
-        const char* before = kKeys[list];
+    for (const List& list : kLists) {
+        const Relation relation = list.relation;
+        const char* before = list.key;
         for (int owner = 0; owner < kMaxCpus; ++owner) {
             CpuSet cpus;
             if (OwnedBy(layout, relation, owner, cpus) > 0) {
-                Format(out, "%s%s%l", before, kItems[list],
+                Format(out, "%s%s%l", before, list.item,
                        relation == Cache ? layout.cacheLevel : 255 - layout.owner[Kind][owner],
                        layout.cacheBytes[owner] / 1024, &cpus);
                 before = ",";
