@@ -162,11 +162,13 @@ uint32_t Walk(const uint8_t* answer, uint32_t length, uint32_t* groupsAt, bool p
               CpuLayout& layout) {
     for (uint32_t offset = 0; offset < length;) {
         const uint8_t* entry = answer + offset;
-        const bool headed = length - offset >= answer::kBody;
-        const uint32_t kind = headed ? Word(entry + answer::kRelationship) : 0;
-        const uint32_t size = headed ? Word(entry + answer::kSize) : ~0u;
-        // Size 0, past the end, shorter than its kind or than its count of items.
-        if (size == 0 || size > length - offset ||
+        if (length - offset < answer::kBody) {
+            return offset;  // not even its kind and size
+        }
+        const uint32_t kind = Word(entry + answer::kRelationship);
+        const uint32_t size = Word(entry + answer::kSize);
+        // Past the end, shorter than its kind (so size 0 too) or than its items.
+        if (size > length - offset ||
             size < (kind <= Group ? kShapes[kind].fixedSize : answer::kBody) ||
             (kind <= Group &&
              ItemCount(entry, kind) * kShapes[kind].itemSize > size - kShapes[kind].fixedSize)) {
