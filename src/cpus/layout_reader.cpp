@@ -90,13 +90,14 @@ uint32_t ReadGroups(const uint8_t* answer, uint32_t at, CpuLayout& layout) {
     if (folded) {
         return kFolded;
     }
+    int first = 0;  // the CPU number of the group's processor 0
     for (uint32_t group = 0; group < count; ++group) {
         if (Word(infos + group * answer::kGroupInfoSize + answer::kActiveProcessorMask) !=
             LowBits(layout.groupActive[group])) {
             return at;
         }
         for (int bit = 0; bit < layout.groupActive[group]; ++bit) {
-            layout.owner[Group][CpuOf(layout, group, bit)] = static_cast<int32_t>(group);
+            layout.owner[Group][first++] = static_cast<int32_t>(group);
         }
     }
     return kFine;
