@@ -255,7 +255,7 @@ const Machine kMachines[] = {
      "This computer has 80 CPUs (logical processors), in 2 processor groups.\n"
      "  processor group 0: 40 CPUs\n"
      "  processor group 1: 40 CPUs\n"
-     "A 32-bit program sees a group of over 32 CPUs folded, so there is no line."},
+     "A 32-bit program sees groups of over 32 CPUs folded: no line."},
     {"2 groups of 20", TwoGroups(), 0, true,
      "kelvor-cpus-1;g=20,20;c=0:0-1,0:2-3,0:4-5,0:6-7,0:8-9,0:10-11,0:12-13,0:14-15,0:16-17,0:18-"
      "19,0:20-21,0:22-23,0:24-25,0:26-27,0:28-29,0:30-31,0:32-33,0:34-35,0:36-37,0:38-39;l=3:25600:"

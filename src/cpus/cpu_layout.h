@@ -23,7 +23,7 @@ struct CpuLayout {
     int groupCount;
     int32_t groupActive[kMaxGroups];      // active processors; above 32 when folded
     uint32_t cacheLevel;                  // of the last-level caches, the only caches kept
-    uint32_t cacheBytes[kMaxCpus];        // by cache
+    uint32_t cacheBytes[kMaxCpus + 1];    // by cache; the last for caches without CPUs
     int32_t owner[kRelations][kMaxCpus];  // 32-bit: shorter code than 16-bit
 };
 

@@ -150,8 +150,8 @@ bool PlaceEntry(const uint8_t* entry, Relation relation, CpuLayout& layout) {
             layout.owner[relation][cpu] = static_cast<int32_t>(owner);
         }
     }
-    if (relation == Cache && owner < kMaxCpus) {
-        layout.cacheBytes[owner] = Word(entry + answer::kCacheSize);
+    if (relation == Cache) {
+        layout.cacheBytes[owner] = Word(entry + answer::kCacheSize);  // kMaxCpus: no CPUs
     }
     return true;
 }
