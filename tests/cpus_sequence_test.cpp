@@ -299,7 +299,7 @@ const Machine kMachines[] = {
      87,
      true,
      nullptr,
-     "Windows did not list the processors (error 87)."},
+     "Windows' list of processors is not available (error 87)."},
     {"Windows' answer is larger than the buffer", Bytes(256 * 1024 + 4), 0, true, nullptr,
      "Windows' list of processors is too long (262148 bytes)."},
     {"a CPU in two cores", CpuInTwoCores(), 0, true, nullptr,

@@ -18,14 +18,17 @@ namespace {
 
 // One sentence per fault a reader can act on; every way the answer fails to be
 // read shares one, with the entry at fault or the answer's end.
+// In LayoutOutcome order from CallRefused, each after the same subject.
+constexpr const char* kFaults[] = {
+    "%s is not available (error %n).",
+    "%s is too long (%n bytes).",
+    "%s cannot be read at byte %n.",
+};
+
 void PutFault(TextOut& out, const LayoutRead& read) {
     Format(out,
-           read.outcome == LayoutOutcome::CallRefused
-               ? "Windows did not list the processors (error %n)."
-           : read.outcome == LayoutOutcome::AnswerTooLarge
-               ? "Windows' list of processors is too long (%n bytes)."
-               : "Windows' list of processors cannot be read at byte %n.",
-           read.value);
+           kFaults[static_cast<int>(read.outcome) - static_cast<int>(LayoutOutcome::CallRefused)],
+           "Windows' list of processors", read.value);
 }
 
 void PutSummary(TextOut& out, const CpuLayout& layout) {
@@ -126,7 +129,7 @@ void PutLayout(TextOut& out, const CpuLayout& layout) {
     if (read.outcome == LayoutOutcome::GroupsFolded) {
         PutSummary(out, layout);
         for (int group = 0; group < layout.groupCount; ++group) {
-            Format(out, "  processor group %n: %n CPU%p\n", group, layout.groupActive[group]);
+            Format(out, "%s: %n CPU%p\n", "  processor group %n", group, layout.groupActive[group]);
         }
         Format(out, "A 32-bit program sees groups of over 32 CPUs folded: no line.");
     } else if (read.outcome != LayoutOutcome::Read) {
