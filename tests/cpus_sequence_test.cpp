@@ -167,6 +167,19 @@ Bytes CpuInTwoCores() {
     return FourCores(extra);
 }
 
+// NUMA nodes numbered past any CPU: refused when it holds processors (the node
+// entry at byte 96), read when it holds none.
+Bytes HighNode(uint32_t bits) {
+    Bytes out;
+    Core(out, 0, 0, 1);
+    Cache(out, 2, 512, 0, 1);
+    Node(out, 4096, {{0, bits}});
+    Node(out, 0, {{0, 1 - bits}});
+    Package(out, {{0, 1}});
+    Groups(out, {1});
+    return out;
+}
+
 // A group of one processor and nothing else: the CPU is in no core, which the
 // answer (76 bytes) never says.
 Bytes OnlyAGroup() {
@@ -304,6 +317,17 @@ const Machine kMachines[] = {
      "Windows' list of processors is too long (262148 bytes)."},
     {"a CPU in two cores", CpuInTwoCores(), 0, true, nullptr,
      "Windows' list of processors cannot be read at byte 472."},
+    {"a NUMA node with CPUs numbered past them", HighNode(1), 0, true, nullptr,
+     "Windows' list of processors cannot be read at byte 96."},
+    {"a NUMA node without CPUs numbered past them", HighNode(0), 0, true,
+     "kelvor-cpus-1;g=1;c=0:0;l=2:512:0;n=0;p=0",
+     "This computer has 1 CPU (logical processors) on 1 core, in 1 processor group.\n"
+     "\n"
+     "CPUs, and the <affinity> number kelvor takes for them:\n"
+     "  all CPUs: cpu0 = 1\n"
+     "\n"
+     "The line for the command builder, also on the clipboard:\n"
+     "@"},
     {"a CPU in no core", OnlyAGroup(), 0, true, nullptr,
      "Windows' list of processors cannot be read at byte 76."},
     {"a mask outside the groups", MaskOutsideGroups(), 0, true, nullptr,
