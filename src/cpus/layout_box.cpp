@@ -16,9 +16,9 @@ namespace {
 [[gnu::section(".rsrc$notes")]] constexpr char kCpu31Note[] =
     "kelvor cannot name cpu31: bit 31 would make the number negative.\n";
 
-// One sentence per fault a reader can act on; every way the answer fails to be
-// read shares one, with the entry at fault or the answer's end.
-// In LayoutOutcome order from CallRefused, each after the same subject.
+// One sentence per fault a reader can act on, in LayoutOutcome order from
+// CallRefused, each after the same subject. Every way the answer fails to be read
+// shares one, with the entry at fault or the answer's end.
 constexpr const char* kFaults[] = {
     "%s is not available (error %n).",
     "%s is too long (%n bytes).",
@@ -136,6 +136,7 @@ void PutLayout(TextOut& out, const CpuLayout& layout) {
         PutFault(out, read);
     } else {
         PutLayout(out, layout);
+        // The line holds no %, so it comes through %s as it is.
         Format(out, "\nThe line for the command builder%s:\n%s",
                onClipboard ? ", also on the clipboard"
                            : " (not on the clipboard; Ctrl+C copies this box)",
