@@ -78,6 +78,42 @@ def main() -> None:
         for length in (4045, 4046, 4047, 32768, 65535)]
     write("messages", messages)
 
+    # CPU layouts: Windows' answers in the 32-bit layouts tests/cpu_answer.h builds.
+    def entry(kind: int, body: bytes) -> bytes:
+        return struct.pack("<II", kind, 8 + len(body)) + body
+
+    def masks(pairs) -> bytes:
+        return b"".join(struct.pack("<IH6x", bits, group) for group, bits in pairs)
+
+    def core(cls: int, group: int, bits: int) -> bytes:
+        return entry(0, struct.pack("<BB20xH", 0, cls, 1) + masks([(group, bits)]))
+
+    def cache(level: int, kib: int, group: int, bits: int, kind: int = 0) -> bytes:
+        return entry(2, struct.pack("<BBHII18xH", level, 8, 64, kib * 1024, kind, 1)
+                     + masks([(group, bits)]))
+
+    def machine(groups: list, cores: list, caches: list) -> bytes:
+        """cores: (class, group, bits); caches: (level, KiB, group, bits); one node and
+        package per group."""
+        out = b"".join(core(*c) for c in cores) + b"".join(cache(*c) for c in caches)
+        for group, count in enumerate(groups):
+            bits = (1 << min(count, 32)) - 1
+            out += entry(1, struct.pack("<I18xH", group, 1) + masks([(group, bits)]))
+            out += entry(3, struct.pack("<BB20xH", 0, 0, 1) + masks([(group, bits)]))
+        infos = b"".join(struct.pack("<BB38xI", n, n, (1 << min(n, 32)) - 1) for n in groups)
+        return out + entry(4, struct.pack("<HH20x", len(groups), len(groups)) + infos)
+
+    hybrid = machine([32], [(1, 0, 3 << 2 * c) for c in range(8)]
+                     + [(0, 0, 1 << c) for c in range(16, 32)],
+                     [(2, 1280, 0, 3 << 2 * c) for c in range(8)] + [(3, 36864, 0, 0xFFFFFFFF)])
+    two_caches = machine([32], [(0, 0, 3 << 2 * c) for c in range(16)],
+                         [(3, 98304, 0, 0xFFFF), (3, 32768, 0, 0xFFFF0000)])
+    two_groups = machine([20, 20], [(0, g, 3 << 2 * c) for g in (0, 1) for c in range(10)],
+                         [(3, 25600, g, 0xFFFFF) for g in (0, 1)])
+    four = machine([4], [(0, 0, 1 << c) for c in range(4)], [(2, 512, 0, 1 << c) for c in range(4)])
+    folded = machine([40, 40], [(0, g, 1 << (c % 32)) for g in (0, 1) for c in range(40)], [])
+    write("cpus", [hybrid, two_caches, two_groups, four, folded, four[:50], b""])
+
 
 if __name__ == "__main__":
     main()

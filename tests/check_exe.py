@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
-"""Checks what Windows reads from kelvor.exe besides its code.
+"""Checks what Windows reads from kelvor.exe or kelvor-cpus.exe besides its code.
 
     check_exe.py <exe> --license LICENSE --imports KERNEL32.dll[,...] [--compiler GNU]
+                 [--name kelvor|kelvor-cpus]
 
 No Windows machine tells us when these are wrong, and Wine forgives most of it:
-- at most SIZE_LIMIT bytes, unless built by Clang, whose larger exe is only measured;
+- at most its SIZE_LIMITS bytes, unless built by Clang, whose larger exe is only measured;
 - a PE32 Windows GUI program for i386 with ASLR (and its relocations), DEP,
   Terminal Server awareness and no SEH handlers, importing exactly the DLLs named;
 - one manifest (type 24, id 1): well-formed XML with its own assemblyIdentity,
   no repeated element (Windows refuses to start an exe with either fault), and
-  the settings kelvor relies on;
-- a version resource whose numbers and strings match the release and LICENSE.
+  the settings that exe relies on (MANIFESTS);
+- a version resource whose numbers and strings match the release, LICENSE and the
+  exe's name (--name, kelvor unless given).
 The release number is the tests' own, from tests/data/facts.def.
 Exit code 0 when everything holds; otherwise each fault is printed and it is 1.
 """
@@ -39,18 +41,27 @@ SUPPORTED_OS = {  # Vista, 7, 8, 8.1, 10 and 11
 # Element path below <assembly>, attribute (None: the text) and the value it must have.
 LEVEL = "/".join(ASM_V3 + tag for tag in ("trustInfo", "security", "requestedPrivileges",
                                           "requestedExecutionLevel"))
-MANIFEST_SETTINGS = [
+SETTINGS = f"{ASM_V3}application/{ASM_V3}windowsSettings/"
+SHARED_SETTINGS = [
     (LEVEL, "level", "asInvoker"), (LEVEL, "uiAccess", "false"),
-    (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2019}activeCodePage", None, "UTF-8"),
-    (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2005}dpiAware", None, "true/pm"),
-    (f"{ASM_V3}application/{ASM_V3}windowsSettings/{WS2016}dpiAwareness", None,
-     "PerMonitorV2, PerMonitor"),
+    (SETTINGS + f"{WS2005}dpiAware", None, "true/pm"),
+    (SETTINGS + f"{WS2016}dpiAwareness", None, "PerMonitorV2, PerMonitor"),
 ] + [(f"{ASM_V1}dependency/{ASM_V1}dependentAssembly/{ASM_V1}assemblyIdentity", key, value)
      for key, value in [("type", "win32"), ("name", "Microsoft.Windows.Common-Controls"),
                         ("version", "6.0.0.0"), ("processorArchitecture", "*"),
                         ("publicKeyToken", "6595b64144ccf1df"), ("language", "*")]]
+CODE_PAGE = (SETTINGS + f"{WS2019}activeCodePage", None, "UTF-8")
+# Per exe: its supportedOS ids and settings. kelvor-cpus shows ASCII only and asks
+# for no version number, so it needs neither the UTF-8 code page nor supportedOS
+# (its manifest is smaller for it); it must not carry them half-way either.
+MANIFESTS = {
+    "kelvor": (SUPPORTED_OS, SHARED_SETTINGS + [CODE_PAGE]),
+    "kelvor-cpus": (set(), SHARED_SETTINGS + [(CODE_PAGE[0], None, None)]),
+}
 
-SIZE_LIMIT = 7168  # the GCC build, resources included; bench/report.py reports against it
+# The GCC builds, resources included; bench/report.py reports kelvor's against SIZE_LIMIT.
+SIZE_LIMITS = {"kelvor": 7168, "kelvor-cpus": 8192}
+SIZE_LIMIT = SIZE_LIMITS["kelvor"]
 DLL_CHARACTERISTICS = ["DYNAMIC_BASE", "NX_COMPAT", "NO_SEH", "TERMINAL_SERVER_AWARE"]
 faults = []
 
@@ -74,7 +85,7 @@ def resources(pe):
             for language in name.directory.entries}
 
 
-def check_manifest(manifest, version):
+def check_manifest(manifest, version, name):
     try:
         root = ET.fromstring(manifest)
     except ET.ParseError as error:
@@ -94,15 +105,16 @@ def check_manifest(manifest, version):
             expect(tags.count(tag) == 1, f"manifest repeats {tag} in {parent.tag}")
     ids = [os.get("Id") for os in root.iterfind(f"{COMPAT}compatibility/{COMPAT}application/"
                                                 f"{COMPAT}supportedOS")]
-    expect(sorted(ids) == sorted(SUPPORTED_OS), f"supportedOS ids: {ids}")
-    for path, attribute, value in MANIFEST_SETTINGS:
+    supported_os, settings = MANIFESTS[name]
+    expect(sorted(ids) == sorted(supported_os), f"supportedOS ids: {ids}")
+    for path, attribute, value in settings:
         element = root.find(path)
         got = None if element is None else (
             element.text if attribute is None else element.get(attribute))
         expect(got == value, f"manifest {path} {attribute or 'text'}: {got!r}, want {value!r}")
 
 
-def check_version_info(pe, info, version, copyright_line):
+def check_version_info(pe, info, version, copyright_line, name):
     """pefile finds the blocks; each string is then taken as its own header sizes it,
     so text hidden after a NUL still shows."""
     if not expect(len(getattr(pe, "VS_VERSIONINFO", [])) == 1, "no VS_VERSION_INFO block"):
@@ -127,8 +139,8 @@ def check_version_info(pe, info, version, copyright_line):
     description = strings.pop("FileDescription", "")
     expect(description and "\n" not in description, "FileDescription: one short line")
     want = {"CompanyName": "The kelvor developers", "ProductName": "kelvor",
-            "InternalName": "kelvor", "FileVersion": version, "ProductVersion": version,
-            "OriginalFilename": "kelvor.exe", "LegalCopyright": copyright_line}
+            "InternalName": name, "FileVersion": version, "ProductVersion": version,
+            "OriginalFilename": f"{name}.exe", "LegalCopyright": copyright_line}
     expect(strings == want, f"version strings {strings}, want {want}")
     var_info = blocks.get(b"VarFileInfo")
     variables = getattr(var_info, "Var", [])
@@ -145,7 +157,9 @@ def main():
     parser.add_argument("--license", required=True)
     parser.add_argument("--imports", required=True)
     parser.add_argument("--compiler", default="GNU", help="CMake's id of the exe's compiler")
+    parser.add_argument("--name", default="kelvor", choices=sorted(SIZE_LIMITS))
     args = parser.parse_args()
+    size_limit = SIZE_LIMITS[args.name]
     version = facts()["release"].decode("ascii")
     data = open(args.exe, "rb").read()
     try:
@@ -154,8 +168,8 @@ def main():
         print(f"check_exe: not a PE file: {error}")
         return 1
     limited = args.compiler != "Clang"
-    expect(len(data) <= SIZE_LIMIT or not limited,
-           f"{args.exe} is {len(data):,} bytes, over the limit of {SIZE_LIMIT:,}")
+    expect(len(data) <= size_limit or not limited,
+           f"{args.exe} is {len(data):,} bytes, over the limit of {size_limit:,}")
 
     expect(pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"] and
            pe.OPTIONAL_HEADER.Magic == pefile.OPTIONAL_HEADER_MAGIC_PE,
@@ -177,17 +191,17 @@ def main():
     manifests = {key: value for key, value in found.items() if key[0] == 24}
     if expect(list(manifests) and [key[:2] for key in manifests] == [(24, 1)],
               f"manifests {list(manifests)}, want one of type 24, id 1"):
-        check_manifest(next(iter(manifests.values())), version)
+        check_manifest(next(iter(manifests.values())), version, args.name)
     infos = [value for key, value in found.items() if key[:2] == (16, 1)]
     copyright_line = next(line.strip() for line in open(args.license)
                           if line.startswith("Copyright"))
     if expect(len(infos) == 1, f"{len(infos)} version resources, want 1"):
-        check_version_info(pe, infos[0], version, copyright_line)
+        check_version_info(pe, infos[0], version, copyright_line, args.name)
 
     for fault in faults:
         print(f"check_exe: {fault}")
     if not faults:
-        print(f"check_exe: {args.exe}: {len(data):,} bytes (limit {SIZE_LIMIT:,}"
+        print(f"check_exe: {args.exe}: {len(data):,} bytes (limit {size_limit:,}"
               f"{'' if limited else ', not applied to Clang builds'}), imports "
               f"{', '.join(names)}, manifest and version {version} as expected")
     return 1 if faults else 0

@@ -8,23 +8,23 @@
 constexpr int kMaxGroups = 32;
 // A readable group has at most 32 active processors (see GroupsFolded).
 constexpr int kMaxCpus = kMaxGroups * 32;
-constexpr uint16_t kNoOwner = 0xFFFF;
+constexpr int32_t kNoOwner = -1;
 
-// What a CPU belongs to. The first four are Windows' own relationship numbers;
-// a kind is the cores of one efficiency class.
-enum Relation : uint8_t { Core, Node, Cache, Package, Group, Kind, kRelations };
+// What a CPU belongs to (word-sized, for shorter code). The first four are Windows' own
+// relationship numbers; a kind is the cores of one efficiency class.
+enum Relation : int { Core, Node, Cache, Package, Group, Kind, kRelations };
 
+// Each CPU's owner of each relation is named by a number that also orders the
+// owners as the line lists them: a core, last-level cache or package by its
+// lowest CPU, a node by its node number, a group by its own, a kind by 255 less
+// its efficiency class, so the fastest comes first.
 struct CpuLayout {
     int cpuCount;
-    uint8_t cacheLevel;  // of the last-level caches, the only caches kept
-    // How many of each: cores, NUMA nodes, last-level caches, packages, groups, kinds.
-    int count[kRelations];
-    // Per owner: a core's efficiency class (higher is faster), a node's number, a
-    // cache's bytes, a group's active processors (above 32 when folded), a kind's class.
-    uint32_t value[kRelations][kMaxCpus];
-    // Per CPU, its owner of each relation. Owners are numbered by their lowest
-    // CPU, except nodes, by node number, and kinds, from the fastest class.
-    uint16_t owner[kRelations][kMaxCpus];
+    int groupCount;
+    int32_t groupActive[kMaxGroups];      // active processors; above 32 when folded
+    uint32_t cacheLevel;                  // of the last-level caches, the only caches kept
+    uint32_t cacheBytes[kMaxCpus + 1];    // by cache; the last for caches without CPUs
+    int32_t owner[kRelations][kMaxCpus];  // 32-bit: shorter code than 16-bit
 };
 
 // How the reading went. Read: the whole layout. GroupsFolded: only the groups and
@@ -35,25 +35,12 @@ enum class LayoutOutcome : uint8_t {
     GroupsFolded,
     CallRefused,     // value: Windows' error number
     AnswerTooLarge,  // value: the bytes Windows needs
-    EntrySizeZero,   // value: the entry's offset in the answer, up to CacheAcrossGroups
-    EntryTooShort,
-    EntryPastEnd,
-    GroupCountDoesNotFit,
-    OutsideGroups,
-    CacheAcrossGroups,
-    NoGroups,
-    GroupsTwice,
-    TooManyGroups,   // value: the group count
-    GroupNumbering,  // value: the group
-    NodeTwice,       // value: the node number
-    NoCores,
-    NoCache,
-    CpuInTwo,  // value: the CPU, and the relation
-    CpuInNone,
+    // value: the offset of the entry at fault, or the answer's length when it
+    // lacks something (groups, cores, a last-level cache, a CPU's core, node or package)
+    Unreadable,
 };
 
 struct LayoutRead {
     LayoutOutcome outcome;
-    Relation relation;
     uint32_t value;
 };

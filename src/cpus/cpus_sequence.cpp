@@ -24,11 +24,10 @@ int CpusMain() {
     uint32_t error = 0;
     LayoutRead read;
     if (!cpus_platform::GetProcessorAnswer(answer, &length, &error)) {
-        read = error == kInsufficientBuffer
-                   ? LayoutRead{LayoutOutcome::AnswerTooLarge, Relation::Core, length}
-                   : LayoutRead{LayoutOutcome::CallRefused, Relation::Core, error};
+        read = error == kInsufficientBuffer ? LayoutRead{LayoutOutcome::AnswerTooLarge, length}
+                                            : LayoutRead{LayoutOutcome::CallRefused, error};
     } else if (length > sizeof(answer)) {
-        read = LayoutRead{LayoutOutcome::AnswerTooLarge, Relation::Core, length};
+        read = LayoutRead{LayoutOutcome::AnswerTooLarge, length};
     } else {
         read = ReadLayout(answer, length, layout);
     }

@@ -7,7 +7,9 @@
 #include "../launcher/version.h"
 #include "cpu_layout.h"
 
-constexpr int kBoxCapacity = 2 * 65536;  // bytes, NUL included; the line takes up to half
+// Bytes, NUL included: the longest line and a row per CPU for each of caches,
+// nodes and kinds fit with room to spare.
+constexpr int kBoxCapacity = 4 * 65536;
 constexpr char kBoxCaption[] = "KELVOR-CPUS v" KELVOR_VERSION_TEXT;
 constexpr uint32_t kBoxStyle = 0x40;  // MB_ICONINFORMATION, one OK button
 // The bytes kelvor-cpus holds for Windows' answer; AnswerTooLarge names the need.

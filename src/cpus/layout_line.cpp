@@ -1,5 +1,5 @@
 // kelvor-cpus-1;g=...;c=...;l=...;n=...;p=...;x=<CRC-32>, each list in the order
-// docs/CPU-LAYOUT.md gives, which is the order the reader numbers the owners in.
+// docs/CPU-LAYOUT.md gives, which is the order of the owners' numbers.
 #include "layout_line.h"
 
 #include "cpu_sets.h"
@@ -20,29 +20,38 @@ uint32_t Crc32(const char* text, const char* end) {
     return ~crc;
 }
 
-// The lists in the line's order, each with what goes before an owner's CPUs.
-constexpr Relation kLists[] = {Core, Cache, Node, Package};
-constexpr const char* kKeys[] = {";c=", ";l=", ";n=", ";p="};
-constexpr const char* kItems[] = {"%n:", "%n:%n:", "", ""};
+// The lists after g=, each with its key and what goes before an owner's CPUs: a
+// core's efficiency class; a cache's level and size in KiB. Each takes two numbers.
+struct List {
+    Relation relation;
+    const char* key;
+    const char* item;
+};
+constexpr List kLists[] = {{Core, ";c=", "%n:%_"},
+                           {Cache, ";l=", "%n:%n:"},
+                           {Node, ";n=", "%_%_"},
+                           {Package, ";p=", "%_%_"}};
 
 }  // namespace
 
-int ComposeLayoutLine(const CpuLayout& layout, char* line, int capacity) {
+// Not inlined, as ReadLayout.
+[[gnu::noinline]] int ComposeLayoutLine(const CpuLayout& layout, char* line, int capacity) {
     TextOut out = StartText(line, capacity);
     Format(out, "kelvor-cpus-1;g=");
-    for (int group = 0; group < layout.count[Group]; ++group) {
-        Format(out, group > 0 ? ",%n" : "%n", layout.value[Group][group]);
+    for (int group = 0; group < layout.groupCount; ++group) {
+        Format(out, group > 0 ? ",%n" : "%n", layout.groupActive[group]);
     }
-    for (int list = 0; list < 4; ++list) {
-        const Relation relation = kLists[list];
-        Format(out, kKeys[list]);
-        for (int owner = 0; owner < layout.count[relation]; ++owner) {
-            const CpuSet cpus = OwnedBy(layout, relation, owner);
-            const uint32_t value = layout.value[relation][owner];
-            Format(out, owner > 0 ? "," : "");
-            // A core's class; a cache's level and size in KiB.
-            Format(out, kItems[list], relation == Cache ? layout.cacheLevel : value, value / 1024);
-            Format(out, "%l", &cpus);
+    for (const List& list : kLists) {
+        const Relation relation = list.relation;
+        const char* before = list.key;
+        for (int owner = 0; owner < kMaxCpus; ++owner) {
+            CpuSet cpus;
+            if (OwnedBy(layout, relation, owner, cpus) > 0) {
+                Format(out, "%s%s%l", before, list.item,
+                       relation == Cache ? layout.cacheLevel : 255 - layout.owner[Kind][owner],
+                       layout.cacheBytes[owner] / 1024, &cpus);
+                before = ",";
+            }
         }
     }
     const uint32_t check = Crc32(out.start, out.at);

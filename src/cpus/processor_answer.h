@@ -2,7 +2,7 @@
 // it fills for a 32-bit process: a run of SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX
 // entries, each Relationship and Size, then the structure of its kind, with a
 // 32-bit KAFFINITY in every mask. Offsets count from the start of an entry; the
-// exe's Win32 part holds them to windows.h.
+// exe's Win32 seam holds them to windows.h.
 #pragma once
 
 #include <cstdint>

@@ -6,22 +6,18 @@
 
 namespace {
 
+// The higher digits first, by recursion: at most ten deep.
 void PutNumber(TextOut& out, uint32_t number) {
-    char digits[10];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + number % 10);
-        number /= 10;
-    } while (number != 0);
-    while (count > 0) {
-        PutChar(out, digits[--count]);
+    if (number >= 10) {
+        PutNumber(out, number / 10);
     }
+    PutChar(out, static_cast<char>('0' + number % 10));
 }
 
 // Ascending ranges of the set, each after `first` or then `joiner`.
 void PutRanges(TextOut& out, const CpuSet& set, const char* first, const char* joiner) {
     for (int cpu = 0; cpu < kMaxCpus; ++cpu) {
-        if (!HasCpu(set, cpu) || (cpu > 0 && HasCpu(set, cpu - 1))) {
+        if (!HasCpu(set, cpu)) {
             continue;
         }
         int last = cpu;
@@ -30,6 +26,7 @@ void PutRanges(TextOut& out, const CpuSet& set, const char* first, const char* j
         }
         Format(out, last > cpu ? "%s%n-%n" : "%s%n", first, cpu, last);
         first = joiner;
+        cpu = last;  // the next range starts after a CPU not in the set
     }
 }
 
@@ -47,45 +44,42 @@ void PutChar(TextOut& out, char c) {
     }
 }
 
-void Format(TextOut& out, const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
+namespace {
+
+// Format over `arguments`, which a text given to %s reads on from.
+void FormatList(TextOut& out, const char* format, va_list* arguments) {
     uint32_t number = 0;
     for (const char* at = format; *at != '\0'; ++at) {
         if (*at != '%') {
             PutChar(out, *at);
             continue;
         }
-        switch (*++at) {
-            case 'n':
-                number = va_arg(arguments, uint32_t);
-                PutNumber(out, number);
-                break;
-            case '_':
-                va_arg(arguments, uint32_t);
-                break;
-            case 'p':
-                if (number != 1) {
-                    PutChar(out, 's');
-                }
-                break;
-            case 's':
-                Format(out, va_arg(arguments, const char*));
-                break;
-            case 'k':
-                // KiB, or MB when a whole number of them
-                number = va_arg(arguments, uint32_t) / 1024;
-                Format(out, number % 1024 != 0 ? "%n KB" : "%n MB",
-                       number % 1024 != 0 ? number : number / 1024);
-                break;
-            case 'c':
-                PutRanges(out, *va_arg(arguments, const CpuSet*), "cpu", ", cpu");
-                break;
-            case 'l':
-                PutRanges(out, *va_arg(arguments, const CpuSet*), "", "+");
-                break;
+        // One test per directive: a switch would cost a jump table in the exe.
+        const char directive = *++at;
+        if (directive == 'n') {
+            number = va_arg(*arguments, uint32_t);
+            PutNumber(out, number);
+        } else if (directive == '_') {
+            va_arg(*arguments, uint32_t);
+        } else if (directive == 'p') {
+            if (number != 1) {
+                PutChar(out, 's');
+            }
+        } else if (directive == 's') {
+            FormatList(out, va_arg(*arguments, const char*), arguments);
+        } else {
+            const CpuSet& cpus = *va_arg(*arguments, const CpuSet*);
+            PutRanges(out, cpus, directive == 'c' ? "cpu" : "", directive == 'c' ? ", cpu" : "+");
         }
     }
+}
+
+}  // namespace
+
+void Format(TextOut& out, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    FormatList(out, format, &arguments);
     va_end(arguments);
 }
 

@@ -15,8 +15,8 @@ TextOut StartText(char* buffer, int capacity);
 void PutChar(TextOut& out, char c);
 // Writes `format`, replacing each directive with the next argument:
 //   %n  a number (uint32_t)         %p  "s" unless that number was 1
-//   %_  a number, skipped           %k  a cache size in bytes: "96 MB", "512 KB"
-//   %s  a text, itself without directives
+//   %_  a number, skipped
+//   %s  a text, whose own directives take the arguments that follow
 //   %c  a CpuSet* for the box: "cpu0-7, cpu16"
 //   %l  a CpuSet* for the line: "0-7+16"
 void Format(TextOut& out, const char* format, ...);
