@@ -107,8 +107,8 @@ def layout_box_rows(layout):
     cores, packages = layout["cores"], len(layout["packages"])
     count = sum(len(core) for core in cores)
     rows = [f"This computer has {count} CPUs (logical processors) on {len(cores)} cores" +
-            (f", in {packages} packages (sockets)" if packages > 1 else "") +
-            ", in 1 processor group.", row("all CPUs", range(count))]
+            (f", in {packages} packages (sockets) and" if packages > 1 else ", in") +
+            " 1 processor group.", row("all CPUs", range(count))]
     if len(cores) < count:
         rows.append(row("one thread per core", [min(core) for core in cores]))
     last = layout_caches(layout)
