@@ -11,36 +11,13 @@
 
 #include "cpu_answer.h"
 #include "facts.h"
+#include "line_check.h"
 #include "test_cpus_platform.h"
 
 namespace {
 
 using namespace cpu_answer;
 using test_cpus_platform::Function;
-
-// CRC-32 of zip and PNG from a table, unlike the product's bitwise loop.
-uint32_t TableCrc32(const std::string& text) {
-    uint32_t table[256];
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t c = n;
-        for (int k = 0; k < 8; ++k) {
-            c = c & 1 ? 0xEDB88320 ^ (c >> 1) : c >> 1;
-        }
-        table[n] = c;
-    }
-    uint32_t crc = 0xFFFFFFFF;
-    for (unsigned char byte : text) {
-        crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-    }
-    return crc ^ 0xFFFFFFFF;
-}
-
-// The line with its check appended.
-std::string Checked(const std::string& line) {
-    char check[9];
-    snprintf(check, sizeof check, "%08X", TableCrc32(line));
-    return line + ";x=" + check;
-}
 
 uint32_t Bits(int first, int last) {
     return static_cast<uint32_t>((2ull << last) - (1ull << first));
@@ -161,9 +138,10 @@ Bytes UnknownKind() {
     return FourCores(extra);
 }
 
-Bytes CpuInTwoCores() {
+// FourCores with one more core entry, of the CPUs in `bits`.
+Bytes FourCoresAndCore(uint32_t bits) {
     Bytes extra;
-    Core(extra, 0, 0, 0x6);
+    Core(extra, 0, 0, bits);
     return FourCores(extra);
 }
 
@@ -188,163 +166,114 @@ Bytes OnlyAGroup() {
     return out;
 }
 
-Bytes MaskOutsideGroups() {
-    Bytes extra;
-    Core(extra, 0, 0, 0x10);
-    return FourCores(extra);
-}
-
 struct Machine {
     const char* name;
     Bytes answer;
-    uint32_t error;  // not 0: Windows refuses the call
-    bool clipboardTakesText;
-    const char* line;  // without its check; null: no line
-    std::string box;   // "@" stands for the checked line
+    const char* line;    // without its check; null: no line
+    std::string box;     // "@" stands for the checked line
+    uint32_t error = 0;  // not 0: Windows refuses the call
+    bool clipboardTakesText = true;
 };
 
 const std::string kRows = "\nCPUs, and the <affinity> number kelvor takes for them:\n";
 const std::string kOnClipboard = "\nThe line for the command builder, also on the clipboard:\n@";
-const std::string kUnreadable = "Windows' description of the processors cannot be read: ";
+const char* const kFourCoresLine =
+    "kelvor-cpus-1;g=4;c=0:0,0:1,0:2,0:3;l=2:512:0,2:512:1,2:512:2,2:512:3;n=0-3;p=0-3";
+// FourCores()'s box up to the words about the clipboard.
+const std::string kFourCoresBox =
+    "This computer has 4 CPUs (logical processors) on 4 cores, in 1 processor group.\n" + kRows +
+    "  all CPUs: cpu0-3 = 15\n"
+    "  512 KB L2 cache: cpu0 = 1\n"
+    "  512 KB L2 cache: cpu1 = 2\n"
+    "  512 KB L2 cache: cpu2 = 4\n"
+    "  512 KB L2 cache: cpu3 = 8\n";
 
 const Machine kMachines[] = {
-    {"8 P-cores with two threads and 16 E-cores", HybridWithSmt(), 0, true,
+    {"8 P-cores with two threads and 16 E-cores", HybridWithSmt(),
      "kelvor-cpus-1;g=32;c=1:0-1,1:2-3,1:4-5,1:6-7,1:8-9,1:10-11,1:12-13,1:14-15,0:16,0:17,0:18,0:"
      "19,0:20,0:21,0:22,0:23,0:24,0:25,0:26,0:27,0:28,0:29,0:30,0:31;l=3:36864:0-31;n=0-31;p=0-31",
-     "This computer has 32 CPUs (logical processors) on 24 cores, in 1 processor group.\n"
-     "\n"
-     "CPUs, and the <affinity> number kelvor takes for them:\n"
-     "  all CPUs: cpu0-31 = 2147483647\n"
-     "  P-cores, 8 cores of 2 threads: cpu0-15 = 65535\n"
-     "  E-cores, 16 cores of 1 thread: cpu16-31 = 2147418112\n"
-     "  one thread per core: cpu0, cpu2, cpu4, cpu6, cpu8, cpu10, cpu12, cpu14, cpu16-31 = "
-     "2147439957\n"
-     "kelvor cannot name cpu31: bit 31 would make the number negative.\n"
-     "\n"
-     "The line for the command builder, also on the clipboard:\n"
-     "@"},
+     "This computer has 32 CPUs (logical processors) on 24 cores, in 1 processor group.\n" + kRows +
+         "  all CPUs: cpu0-31 = 2147483647\n"
+         "  P-cores, 8 cores of 2 threads: cpu0-15 = 65535\n"
+         "  E-cores, 16 cores of 1 thread: cpu16-31 = 2147418112\n"
+         "  one thread per core: cpu0, cpu2, cpu4, cpu6, cpu8, cpu10, cpu12, cpu14, cpu16-31 = "
+         "2147439957\n"
+         "kelvor cannot name cpu31: bit 31 would make the number negative.\n" +
+         kOnClipboard},
     {"8 P-cores and 16 E-cores without SMT, E-core clusters between P-cores",
-     HybridClustersBetween(), 0, true,
+     HybridClustersBetween(),
      "kelvor-cpus-1;g=24;c=1:0,1:1,1:2,1:3,0:4,0:5,0:6,0:7,1:8,1:9,1:10,1:11,0:12,0:13,0:14,0:15,0:"
      "16,0:17,0:18,0:19,0:20,0:21,0:22,0:23;l=3:30720:0-23;n=0-23;p=0-23",
-     "This computer has 24 CPUs (logical processors) on 24 cores, in 1 processor group.\n"
-     "\n"
-     "CPUs, and the <affinity> number kelvor takes for them:\n"
-     "  all CPUs: cpu0-23 = 16777215\n"
-     "  P-cores, 8 cores of 1 thread: cpu0-3, cpu8-11 = 3855\n"
-     "  E-cores, 16 cores of 1 thread: cpu4-7, cpu12-23 = 16773360\n"
-     "\n"
-     "The line for the command builder, also on the clipboard:\n"
-     "@"},
-    {"16 cores with two threads and two last-level caches", TwoCaches(), 0, true,
+     "This computer has 24 CPUs (logical processors) on 24 cores, in 1 processor group.\n" + kRows +
+         "  all CPUs: cpu0-23 = 16777215\n"
+         "  P-cores, 8 cores of 1 thread: cpu0-3, cpu8-11 = 3855\n"
+         "  E-cores, 16 cores of 1 thread: cpu4-7, cpu12-23 = 16773360\n" +
+         kOnClipboard},
+    {"16 cores with two threads and two last-level caches", TwoCaches(),
      "kelvor-cpus-1;g=32;c=0:0-1,0:2-3,0:4-5,0:6-7,0:8-9,0:10-11,0:12-13,0:14-15,0:16-17,0:18-19,0:"
      "20-21,0:22-23,0:24-25,0:26-27,0:28-29,0:30-31;l=3:98304:0-15,3:32768:16-31;n=0-31;p=0-31",
-     "This computer has 32 CPUs (logical processors) on 16 cores, in 1 processor group.\n"
-     "\n"
-     "CPUs, and the <affinity> number kelvor takes for them:\n"
-     "  all CPUs: cpu0-31 = 2147483647\n"
-     "  one thread per core: cpu0, cpu2, cpu4, cpu6, cpu8, cpu10, cpu12, cpu14, cpu16, cpu18, "
-     "cpu20, cpu22, cpu24, cpu26, cpu28, cpu30 = 1431655765\n"
-     "  96 MB L3 cache: cpu0-15 = 65535\n"
-     "  32 MB L3 cache: cpu16-31 = 2147418112\n"
-     "kelvor cannot name cpu31: bit 31 would make the number negative.\n"
-     "\n"
-     "The line for the command builder, also on the clipboard:\n"
-     "@"},
-    {"4 cores", FourCores(), 0, true,
-     "kelvor-cpus-1;g=4;c=0:0,0:1,0:2,0:3;l=2:512:0,2:512:1,2:512:2,2:512:3;n=0-3;p=0-3",
-     "This computer has 4 CPUs (logical processors) on 4 cores, in 1 processor group.\n"
-     "\n"
-     "CPUs, and the <affinity> number kelvor takes for them:\n"
-     "  all CPUs: cpu0-3 = 15\n"
-     "  512 KB L2 cache: cpu0 = 1\n"
-     "  512 KB L2 cache: cpu1 = 2\n"
-     "  512 KB L2 cache: cpu2 = 4\n"
-     "  512 KB L2 cache: cpu3 = 8\n"
-     "\n"
-     "The line for the command builder, also on the clipboard:\n"
-     "@"},
-    {"2 groups of 40: folded", TwoFoldedGroups(), 0, true, nullptr,
+     "This computer has 32 CPUs (logical processors) on 16 cores, in 1 processor group.\n" + kRows +
+         "  all CPUs: cpu0-31 = 2147483647\n"
+         "  one thread per core: cpu0, cpu2, cpu4, cpu6, cpu8, cpu10, cpu12, cpu14, cpu16, cpu18, "
+         "cpu20, cpu22, cpu24, cpu26, cpu28, cpu30 = 1431655765\n"
+         "  96 MB L3 cache: cpu0-15 = 65535\n"
+         "  32 MB L3 cache: cpu16-31 = 2147418112\n"
+         "kelvor cannot name cpu31: bit 31 would make the number negative.\n" +
+         kOnClipboard},
+    {"4 cores", FourCores(), kFourCoresLine, kFourCoresBox + kOnClipboard},
+    {"2 groups of 40: folded", TwoFoldedGroups(), nullptr,
      "This computer has 80 CPUs (logical processors), in 2 processor groups.\n"
      "  processor group 0: 40 CPUs\n"
      "  processor group 1: 40 CPUs\n"
      "A 32-bit program sees groups of over 32 CPUs folded: no line."},
-    {"2 groups of 20", TwoGroups(), 0, true,
+    {"2 groups of 20", TwoGroups(),
      "kelvor-cpus-1;g=20,20;c=0:0-1,0:2-3,0:4-5,0:6-7,0:8-9,0:10-11,0:12-13,0:14-15,0:16-17,0:18-"
      "19,0:20-21,0:22-23,0:24-25,0:26-27,0:28-29,0:30-31,0:32-33,0:34-35,0:36-37,0:38-39;l=3:25600:"
      "0-19,3:25600:20-39;n=0-19,20-39;p=0-19,20-39",
      "This computer has 40 CPUs (logical processors) on 20 cores, in 2 packages (sockets) and 2 "
-     "processor groups.\n"
-     "\n"
-     "CPUs, and the <affinity> number kelvor takes for them:\n"
-     "  all CPUs: cpu0-39 = 1048575\n"
-     "  one thread per core: cpu0, cpu2, cpu4, cpu6, cpu8, cpu10, cpu12, cpu14, cpu16, cpu18, "
-     "cpu20, cpu22, cpu24, cpu26, cpu28, cpu30, cpu32, cpu34, cpu36, cpu38 = 349525\n"
-     "  25 MB L3 cache: cpu0-19 = 1048575\n"
-     "  25 MB L3 cache: cpu20-39\n"
-     "  NUMA node 0: cpu0-19\n"
-     "  NUMA node 1: cpu20-39\n"
-     "  processor group 0: cpu0-19\n"
-     "  processor group 1: cpu20-39\n"
-     "Numbers are for group 0; kelvor's bit n is processor n of the group the program starts in.\n"
-     "\n"
-     "The line for the command builder, also on the clipboard:\n"
-     "@"},
-    {"an entry with size 0", Damaged(44, 0), 0, true, nullptr,
+     "processor groups.\n" +
+         kRows +
+         "  all CPUs: cpu0-39 = 1048575\n"
+         "  one thread per core: cpu0, cpu2, cpu4, cpu6, cpu8, cpu10, cpu12, cpu14, cpu16, cpu18, "
+         "cpu20, cpu22, cpu24, cpu26, cpu28, cpu30, cpu32, cpu34, cpu36, cpu38 = 349525\n"
+         "  25 MB L3 cache: cpu0-19 = 1048575\n"
+         "  25 MB L3 cache: cpu20-39\n"
+         "  NUMA node 0: cpu0-19\n"
+         "  NUMA node 1: cpu20-39\n"
+         "  processor group 0: cpu0-19\n"
+         "  processor group 1: cpu20-39\n"
+         "Numbers are for group 0; kelvor's bit n is processor n of the group the program starts "
+         "in.\n" +
+         kOnClipboard},
+    {"an entry with size 0", Damaged(44, 0), nullptr,
      "Windows' list of processors cannot be read at byte 44."},
-    {"an entry running past the end", Damaged(44, 4000), 0, true, nullptr,
+    {"an entry running past the end", Damaged(44, 4000), nullptr,
      "Windows' list of processors cannot be read at byte 44."},
-    {"unknown relationship kinds are skipped", UnknownKind(), 0, true,
-     "kelvor-cpus-1;g=4;c=0:0,0:1,0:2,0:3;l=2:512:0,2:512:1,2:512:2,2:512:3;n=0-3;p=0-3",
-     "This computer has 4 CPUs (logical processors) on 4 cores, in 1 processor group.\n"
-     "\n"
-     "CPUs, and the <affinity> number kelvor takes for them:\n"
-     "  all CPUs: cpu0-3 = 15\n"
-     "  512 KB L2 cache: cpu0 = 1\n"
-     "  512 KB L2 cache: cpu1 = 2\n"
-     "  512 KB L2 cache: cpu2 = 4\n"
-     "  512 KB L2 cache: cpu3 = 8\n"
-     "\n"
-     "The line for the command builder, also on the clipboard:\n"
-     "@"},
+    {"unknown relationship kinds are skipped", UnknownKind(), kFourCoresLine,
+     kFourCoresBox + kOnClipboard},
     {"Windows refuses the call",
      {},
-     87,
-     true,
      nullptr,
-     "Windows' list of processors is not available (error 87)."},
-    {"Windows' answer is larger than the buffer", Bytes(256 * 1024 + 4), 0, true, nullptr,
+     "Windows' list of processors is not available (error 87).",
+     87},
+    {"Windows' answer is larger than the buffer", Bytes(256 * 1024 + 4), nullptr,
      "Windows' list of processors is too long (262148 bytes)."},
-    {"a CPU in two cores", CpuInTwoCores(), 0, true, nullptr,
+    {"a CPU in two cores", FourCoresAndCore(0x6), nullptr,
      "Windows' list of processors cannot be read at byte 472."},
-    {"a NUMA node with CPUs numbered past them", HighNode(1), 0, true, nullptr,
+    {"a NUMA node with CPUs numbered past them", HighNode(1), nullptr,
      "Windows' list of processors cannot be read at byte 96."},
-    {"a NUMA node without CPUs numbered past them", HighNode(0), 0, true,
+    {"a NUMA node without CPUs numbered past them", HighNode(0),
      "kelvor-cpus-1;g=1;c=0:0;l=2:512:0;n=0;p=0",
-     "This computer has 1 CPU (logical processors) on 1 core, in 1 processor group.\n"
-     "\n"
-     "CPUs, and the <affinity> number kelvor takes for them:\n"
-     "  all CPUs: cpu0 = 1\n"
-     "\n"
-     "The line for the command builder, also on the clipboard:\n"
-     "@"},
-    {"a CPU in no core", OnlyAGroup(), 0, true, nullptr,
+     "This computer has 1 CPU (logical processors) on 1 core, in 1 processor group.\n" + kRows +
+         "  all CPUs: cpu0 = 1\n" + kOnClipboard},
+    {"a CPU in no core", OnlyAGroup(), nullptr,
      "Windows' list of processors cannot be read at byte 76."},
-    {"a mask outside the groups", MaskOutsideGroups(), 0, true, nullptr,
+    {"a mask outside the groups", FourCoresAndCore(0x10), nullptr,
      "Windows' list of processors cannot be read at byte 472."},
-    {"the clipboard refuses", FourCores(), 0, false,
-     "kelvor-cpus-1;g=4;c=0:0,0:1,0:2,0:3;l=2:512:0,2:512:1,2:512:2,2:512:3;n=0-3;p=0-3",
-     "This computer has 4 CPUs (logical processors) on 4 cores, in 1 processor group.\n"
-     "\n"
-     "CPUs, and the <affinity> number kelvor takes for them:\n"
-     "  all CPUs: cpu0-3 = 15\n"
-     "  512 KB L2 cache: cpu0 = 1\n"
-     "  512 KB L2 cache: cpu1 = 2\n"
-     "  512 KB L2 cache: cpu2 = 4\n"
-     "  512 KB L2 cache: cpu3 = 8\n"
-     "\n"
-     "The line for the command builder (not on the clipboard; Ctrl+C copies this box):\n"
-     "@"},
+    {"the clipboard refuses", FourCores(), kFourCoresLine,
+     kFourCoresBox +
+         "\nThe line for the command builder (not on the clipboard; Ctrl+C copies this box):\n@",
+     0, false},
 };
 
 TEST(CpusSequence, ShowsEachMachineAsTheTableSays) {
@@ -356,12 +285,9 @@ TEST(CpusSequence, ShowsEachMachineAsTheTableSays) {
 
         const std::string line = run.line != nullptr ? Checked(run.line) : "";
         std::string box = run.box;
-        const size_t at = box.find('@');
-        if (at != std::string::npos) {
-            box.replace(at, 1, line);
-        }
         std::vector<Function> expected = {Function::GetProcessorAnswer, Function::ShowBox};
         if (run.line != nullptr) {
+            box.replace(box.find('@'), 1, line);
             expected.insert(expected.begin() + 1, Function::PutTextOnClipboard);
         }
         const std::vector<test_cpus_platform::Call>& calls = test_cpus_platform::Calls();
