@@ -1,6 +1,6 @@
 #include "test_cpus_platform.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace test_cpus_platform {
 namespace {
@@ -39,15 +39,14 @@ bool GetProcessorAnswer(uint8_t* answer, uint32_t* length, uint32_t* error) {
         *error = current.error;
         return false;
     }
-    if (current.answer.size() > *length) {
+    const auto need = static_cast<uint32_t>(current.answer.size());
+    if (need > *length) {
         *error = 122;  // ERROR_INSUFFICIENT_BUFFER
-        *length = static_cast<uint32_t>(current.answer.size());
+        *length = need;
         return false;
     }
-    if (!current.answer.empty()) {
-        std::memcpy(answer, current.answer.data(), current.answer.size());
-    }
-    *length = static_cast<uint32_t>(current.answer.size());
+    std::copy(current.answer.begin(), current.answer.end(), answer);
+    *length = need;
     return true;
 }
 
