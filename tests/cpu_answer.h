@@ -2,7 +2,6 @@
 // 32-bit process, entry by entry, in the structure layouts Microsoft documents
 // (SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX and the four relationship structures,
 // GROUP_AFFINITY with a 32-bit mask), independently of src/cpus/processor_answer.h.
-// Shared by the unit tests and the fuzz target's seeds.
 #pragma once
 
 #include <cstdint>
