@@ -17,7 +17,7 @@ const range = (from, to, step = 1) => Array.from({ length: Math.floor((to - from
 
 test("one self-contained file that asks for nothing", () => {
   assert.equal(scripts.length, 1);
-  // 64 KB: the layout line's reader and the PowerShell shortcut came on top of the 40 KB page.
+  // 47 KB: the layout line's reader and the PowerShell shortcut came on top of the 40 KB page.
   assert.ok(Buffer.byteLength(html) <= 48128, `${Buffer.byteLength(html)} bytes`);
   assert.doesNotMatch(html, /<[^>]*\s(src|href|action|srcset|poster)=|@import|\burl\(|<(link|iframe|img|object|embed)\b|fetch\(|XMLHttpRequest|WebSocket|sendBeacon/i);
 });
